@@ -1,0 +1,31 @@
+#include "cli/document.h"
+
+#include <libxml/xmlsave.h>
+
+#include "cli/log.h"
+#include "cli/run_state.h"
+
+int strip_blank_nodes(xmlNode *node) {
+  if (!node)
+    return 0;
+  xmlNode *next = nullptr;
+  for (xmlNode *child = node->children; child; child = next) {
+    next = child->next;
+    if (xmlIsBlankNode(child)) {
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+      continue;
+    }
+    // Only elements own their children: an entity reference's children
+    // are the entity's own content, shared by every reference to it.
+    if (child->type == XML_ELEMENT_NODE)
+      strip_blank_nodes(child);
+  }
+  return 0;
+}
+
+void save_document(xmlDoc *document) {
+  strip_blank_nodes(xmlDocGetRootElement(document));
+  xmlSaveFormatFileEnc(run.output_path, document, "UTF-8", 1);
+  log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
+}

@@ -1,0 +1,29 @@
+#include "cli/run.h"
+
+#include <libxml/parser.h>
+
+#include "cli/command_line.h"
+#include "cli/document.h"
+#include "cli/log.h"
+#include "cli/run_state.h"
+#include "engine/walk.h"
+
+RunState run;
+
+int cfgmigrate_main(int argc, char **argv) {
+  parse_command_line(argc, argv);
+
+  run.document = xmlParseFile(run.input_path);
+  if (!run.document) {
+    log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
+    return 3;
+  }
+  run.root = xmlDocGetRootElement(run.document);
+
+  int status = run_migration();
+  save_document(run.document);
+  xmlFreeDoc(run.document);
+  run.document = nullptr;
+  run.root = nullptr;
+  return status;
+}

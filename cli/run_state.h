@@ -1,0 +1,24 @@
+// The one record of a run, shared by every part of the tool.
+#pragma once
+
+#include <cstdint>
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+
+using VersionCode = uint32_t;
+
+struct RunState {
+  int debug_level;
+  char version_text[32];
+  const char *input_path;
+  VersionCode target_version;
+  char text_buffer[1024];
+  xmlNode *root;
+  xmlXPathContext *xpath_context;
+  xmlDoc *document;
+  const char *output_path;
+  VersionCode source_version;
+};
+
+// Zero-initialised at start; there is exactly one per process.
+extern RunState run;

@@ -1,0 +1,11 @@
+// Version labels ("v1.0.16-20170810", "v1.4.04") and their packed codes.
+#pragma once
+
+#include "cli/run_state.h"
+
+// Major, minor, patch and build bytes from the top down; 0 for a label
+// that does not start with "v".
+VersionCode parse_version(const char *label);
+
+// "v%u.%u.%u.%u" in the run's shared version text, overwritten per call.
+const char *format_version(VersionCode code);

@@ -1,0 +1,145 @@
+#include "toolkit/xpath.h"
+
+#include <cstring>
+
+#include "cli/log.h"
+#include "cli/run_state.h"
+
+namespace {
+
+const xmlChar *xml(const char *text) { return reinterpret_cast<const xmlChar *>(text); }
+
+// Namespace nodes in a result are copies owned by the result, and document
+// nodes are not the step's to free; neither can be detached from the tree.
+bool is_detachable(const xmlNode *node) {
+  return node && node->type != XML_NAMESPACE_DECL && node->type != XML_DOCUMENT_NODE &&
+         node->type != XML_HTML_DOCUMENT_NODE;
+}
+
+} // namespace
+
+int nodeset_count(const xmlXPathObject *result) {
+  if (!result || !result->nodesetval)
+    return 0;
+  return result->nodesetval->nodeNr;
+}
+
+xmlNode *nodeset_first(const xmlXPathObject *result) { return nodeset_item(result, 0); }
+
+xmlNode *nodeset_item(const xmlXPathObject *result, int index) {
+  if (!result || !result->nodesetval)
+    return nullptr;
+  const xmlNodeSet *set = result->nodesetval;
+  if (set->nodeNr < 1 || set->nodeNr <= index || index < 0)
+    return nullptr;
+  return set->nodeTab[index];
+}
+
+bool nodeset_is_empty(const xmlXPathObject *result) {
+  return !result || !result->nodesetval || result->nodesetval->nodeNr == 0 ||
+         !result->nodesetval->nodeTab;
+}
+
+XPathResult xpath_eval(xmlNode *node, const char *expression) {
+  return XPathResult(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
+}
+
+int xpath_remove_all(xmlNode *node, const char *expression) {
+  XPathResult result = xpath_eval(node, expression);
+  if (!result) {
+    log_info("cfgmigrate(%d): Error: unable to evaluate xpath expression \"%s\"\n", __LINE__,
+             expression);
+    return 1;
+  }
+  // Last first: a descendant comes after its ancestor in document order,
+  // so it is freed before the ancestor would free it.
+  for (int i = nodeset_count(result) - 1; i >= 0; --i) {
+    xmlNode *match = nodeset_item(result, i);
+    if (!is_detachable(match))
+      continue;
+    xmlUnlinkNode(match);
+    xmlFreeNode(match);
+  }
+  return 0;
+}
+
+int xpath_rename_all(xmlNode *node, const char *expression, const char *name) {
+  XPathResult result = xpath_eval(node, expression);
+  if (!result) {
+    log_info("cfgmigrate(%d): Error: unable to evaluate xpath expression \"%s\"\n", __LINE__,
+             expression);
+    return 1;
+  }
+  for (int i = nodeset_count(result) - 1; i >= 0; --i)
+    xmlNodeSetName(nodeset_item(result, i), xml(name));
+  return 0;
+}
+
+void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size) {
+  XPathResult result = xpath_eval(node, expression);
+  xmlNode *first = nodeset_first(result);
+  if (!first) {
+    if (buffer)
+      memset(buffer, 0, size);
+    return;
+  }
+  xmlChar *content = xmlNodeGetContent(first);
+  if (!content)
+    return;
+  // strncpy zero-fills the rest, so callers can compare against literals.
+  safe_strncpy(buffer, reinterpret_cast<const char *>(content), size);
+  if (buffer && size > 0)
+    buffer[size - 1] = '\0';
+  xmlFree(content);
+}
+
+void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
+                          const char *content) {
+  XPathResult result = xpath_eval(node, expression);
+  add_text_child(nodeset_first(result), name, content);
+}
+
+void add_text_child(xmlNode *parent, const char *name, const char *content) {
+  if (!parent || !content)
+    return;
+  xmlNewTextChild(parent, nullptr, xml(name), xml(content));
+}
+
+void add_child(xmlNode *parent, xmlNode *child) {
+  if (!parent || !child)
+    return;
+  if (!xmlAddChild(parent, child))
+    log_info("cfgmigrate(%d): can not add child node", __LINE__);
+}
+
+void add_sibling(xmlNode *node, xmlNode *sibling) {
+  if (!node || !sibling)
+    return;
+  if (!xmlAddSibling(node, sibling))
+    log_info("cfgmigrate(%d): can not add sibing node", __LINE__);
+}
+
+xmlNode *new_element(const char *name) {
+  xmlNode *element = xmlNewNode(nullptr, xml(name));
+  if (!element)
+    log_info("cfgmigrate(%d): Error: can not create a new node", __LINE__);
+  return element;
+}
+
+xmlNode *new_element_ns(const char *name, const char *uri) {
+  xmlNode *element = new_element(name);
+  if (!element) {
+    log_info("cfgmigrate(%d): Error: get a NULL Node", __LINE__);
+    return nullptr;
+  }
+  // A plain attribute, not a namespace declaration: the element stays
+  // outside the namespace until the saved file is parsed again.
+  xmlNewProp(element, xml("xmlns"), xml(uri));
+  return element;
+}
+
+void safe_strncpy(char *destination, const char *source, size_t size) {
+  if (!destination || !source)
+    return;
+  strncpy(destination, source, size);
+}
