@@ -1,9 +1,8 @@
 #include "cli/document.h"
 
-#include <libxml/xmlsave.h>
-
 #include "cli/log.h"
 #include "cli/run_state.h"
+#include "cli/safe_save.h"
 
 int strip_blank_nodes(xmlNode *node) {
   if (!node)
@@ -26,6 +25,7 @@ int strip_blank_nodes(xmlNode *node) {
 
 void save_document(xmlDoc *document) {
   strip_blank_nodes(xmlDocGetRootElement(document));
-  xmlSaveFormatFileEnc(run.output_path, document, "UTF-8", 1);
+  // Its outcome is not reported: the log line and the status stay the same.
+  save_document_safely(run.output_path, document);
   log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
 }
