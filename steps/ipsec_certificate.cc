@@ -1,8 +1,44 @@
-#include "steps/steps.h"
+// The IPsec certificate leaf of a client-to-site tunnel and of a
+// site-to-site tunnel's symmetric authentication moved one level down,
+// into a local-certificate container.
+#include <libxml/tree.h>
 
-// Placeholder until the IPsec certificate edit lands.
+#include "cli/run_state.h"
+#include "steps/steps.h"
+#include "toolkit/xpath.h"
+
+namespace {
+
+// Only the first certificate each expression selects is wrapped.
+const char *const certificates[] = {
+    "./vpn_ipsec:client-to-sites/vpn_ipsec:client-to-site/vpn_ipsec:certificate",
+    "./vpn_ipsec:site-to-sites/vpn_ipsec:site-to-site/vpn_ipsec:symm-authentication/"
+    "vpn_ipsec:certificate",
+};
+
+void wrap_first(const char *expression) {
+  XPathResult result = xpath_eval(run.root, expression);
+  xmlNode *certificate = nodeset_first(result);
+  if (!certificate)
+    return;
+  // Without a wrapper, unlinking would leave the certificate in no tree
+  // at all; it stays where it is instead.
+  xmlNode *wrapper = new_element("local-certificate");
+  if (!wrapper)
+    return;
+  // Placed while the certificate is still attached, so the wrapper lands
+  // after the parent's last child.
+  add_sibling(certificate, wrapper);
+  xmlUnlinkNode(certificate);
+  add_child(wrapper, certificate);
+}
+
+} // namespace
+
 const char *step_ipsec_local_certificate(int reverse) {
   if (reverse)
     return "v1.0.19-20171017";
+  for (const char *expression : certificates)
+    wrap_first(expression);
   return "v1.0.22-20171129";
 }
