@@ -59,6 +59,8 @@ int xpath_remove_all(xmlNode *node, const char *expression) {
       continue;
     xmlUnlinkNode(match);
     xmlFreeNode(match);
+    // Freeing the result looks at the type of every node left in it.
+    result->nodesetval->nodeTab[i] = nullptr;
   }
   return 0;
 }
