@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -53,9 +54,10 @@ TEST(TestDocumentTest, UnparseableTextLeavesRunStateEmpty) {
 
 // save() stands in for save_document in tests: both must give the same bytes.
 TEST(TestDocumentTest, SaveGivesTheBytesSaveDocumentWrites) {
-  char folder[] = "test_document-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  std::string path = std::string(folder) + "/out.xml";
+  mkdir(SCRATCH_ROOT, 0755);
+  std::string folder = std::string(SCRATCH_ROOT) + "/test_document-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  std::string path = folder + "/out.xml";
 
   TestDocument expected(indented);
   std::string saved = expected.save();
@@ -69,7 +71,7 @@ TEST(TestDocumentTest, SaveGivesTheBytesSaveDocumentWrites) {
   run.output_path = nullptr;
   std::string file = read_file(path);
   unlink(path.c_str());
-  rmdir(folder);
+  rmdir(folder.c_str());
 
   EXPECT_EQ(file, saved);
   EXPECT_EQ(saved, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
