@@ -8,8 +8,9 @@ endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev diffutils util-linux valgrind
+BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 
-.PHONY: all build deps test-deps test demo clean
+.PHONY: all build deps test-deps test demo bench clean
 
 all: build
 
@@ -28,6 +29,12 @@ test: test-deps build
 
 demo: test-deps build
 	@scripts/demo.sh $(BUILD)/cfgmigrate
+
+# Timings and footprint against libxml2's own parse and save; writes
+# docs/performance.md. Not part of `make test`.
+bench:
+	@scripts/ensure-deps.sh $(BENCH_PACKAGES)
+	scripts/bench.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,229 @@
+#!/bin/bash
+# Measures cfgmigrate against the floor, libxml2's own parse and save of the
+# same file (xmllint), and its footprint; prints the table and writes
+# docs/performance.md with docs/performance.png. `make bench` installs what
+# it needs and runs it.
+#
+# Settings (environment): BENCH_SIZES (MiB, default "1 2 4 8 16 32 64"),
+# BENCH_RUNS (measured runs per figure, median quoted; default 5),
+# BENCH_SEED, BENCH_BUILD (build folder), BENCH_REFERENCE_TOOL (another
+# cfgmigrate whose outputs must equal this one's byte for byte).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD:-$root/build-bench}
+data=$build/bench-data
+sizes=${BENCH_SIZES:-"1 2 4 8 16 32 64"}
+runs=${BENCH_RUNS:-5}
+seed=${BENCH_SEED:-20170810}
+image_hex_mib=64
+upgrade=(v1.0.16-20170810 v1.4.09)
+downgrade=(v1.4.09 v1.4.04)
+
+say() { printf '%s\n' "$*" >&2; }
+
+build_release() {
+  say "== Release build in $build"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCFGMIGRATE_TESTS=OFF \
+    -DCFGMIGRATE_BENCH=ON >/dev/null
+  cmake --build "$build" -j "$(nproc)" >/dev/null
+}
+
+generate_inputs() {
+  mkdir -p "$data"
+  say "== Inputs (seed $seed)"
+  local size
+  for size in $sizes; do
+    local file=$data/config-${size}MiB.xml
+    [ -s "$file" ] || "$build/bench/generate_config" $((size * 1048576)) "$seed" "$file"
+  done
+  local images=$data/images-${image_hex_mib}MiB.xml
+  [ -s "$images" ] ||
+    "$build/bench/generate_config" --images-only $((image_hex_mib * 1048576)) "$seed" "$images"
+}
+
+# The tool writes its portal images to /tmp/cpp_*.jpg: every run happens in
+# a private mount namespace whose /tmp is a fresh tmpfs, and whose /dev/log
+# is no socket, so neither the real /tmp nor syslog sees the benchmark.
+run_private() {
+  local isolate=(unshare --mount --propagation private)
+  [ "$(id -u)" -eq 0 ] || isolate=(unshare --map-root-user --mount --propagation private)
+  if ! "${isolate[@]}" true 2>/dev/null; then
+    say "bench: cannot make a private mount namespace (unshare); refusing to write to /tmp"
+    exit 1
+  fi
+  "${isolate[@]}" "$0" --measure
+}
+
+# Prints: median, fastest, slowest seconds, peak KiB, CPU seconds.
+measure() { "$build/bench/measure" "$runs" "$@"; }
+
+measure_all() {
+  mount -t tmpfs -o size=2g bench-tmp /tmp
+  if [ -S /dev/log ]; then mount --bind /dev/null /dev/log; fi
+  local tool=$build/cfgmigrate results=$data/results.txt size
+  : >"$results"
+  for size in $sizes; do
+    local input=$data/config-${size}MiB.xml
+    say "== ${size} MiB"
+    local up down floor floor_down
+    up=$(measure "$tool" "${upgrade[@]}" "$input" /tmp/upgraded.xml)
+    floor=$(measure xmllint --output /tmp/floor.xml "$input")
+    down=$(measure "$tool" "${downgrade[@]}" /tmp/upgraded.xml /tmp/downgraded.xml)
+    floor_down=$(measure xmllint --output /tmp/floor-down.xml /tmp/upgraded.xml)
+    check_reference "$input"
+    echo "$size $(stat -c %s "$input") $up $floor $down $floor_down" \
+      "$(sha256sum </tmp/upgraded.xml | cut -c1-16) $(sha256sum </tmp/downgraded.xml | cut -c1-16)" \
+      >>"$results"
+    rm -f /tmp/*.xml /tmp/cpp_*.jpg
+  done
+  say "== image conversion"
+  "$build/bench/image_throughput" "$data/images-${image_hex_mib}MiB.xml" "$runs" \
+    >"$data/images.txt"
+}
+
+# With BENCH_REFERENCE_TOOL, an optimised build must write the same bytes.
+check_reference() {
+  local input=$1 reference=${BENCH_REFERENCE_TOOL:-}
+  [ -n "$reference" ] || return 0
+  "$reference" "${upgrade[@]}" "$input" /tmp/reference-up.xml
+  "$reference" "${downgrade[@]}" /tmp/upgraded.xml /tmp/reference-down.xml
+  cmp /tmp/upgraded.xml /tmp/reference-up.xml
+  cmp /tmp/downgraded.xml /tmp/reference-down.xml
+}
+
+# Least squares slope of ln(seconds) against ln(size): 1 is linear.
+fit_exponent() {
+  awk -v column="$1" '{ x = log($2); y = log($column); n++; sx += x; sy += y;
+    sxx += x * x; sxy += x * y }
+    END { printf "%.3f", (n * sxy - sx * sy) / (n * sxx - sx * sx) }' "$data/results.txt"
+}
+
+# Largest ratio of the time at one size to the time at half of it.
+worst_doubling() {
+  awk -v column="$1" '{ t[$1] = $column } END { worst = 0
+    for (s in t) if ((s / 2) in t && t[s] / t[s / 2] > worst) {
+      worst = t[s] / t[s / 2]; at = s }
+    printf "%.2f (%d MiB)", worst, at }' "$data/results.txt"
+}
+
+footprint() {
+  local binary=$build/cfgmigrate stripped=$data/cfgmigrate.stripped
+  strip -o "$stripped" "$binary"
+  stripped_bytes=$(stat -c %s "$stripped")
+  needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd, - |
+    sed 's/,/, /g')
+  if nm -C -D "$binary" | grep -qE 'ios_base|std::(basic_)?[io]?stream|cout|cerr'; then
+    iostream="uses iostream"
+  else
+    iostream="no iostream symbol"
+  fi
+  # Static constructors of our own objects would sit in their .init_array
+  # (or .ctors) sections; the executable's one entry is the C runtime's.
+  local objects constructors=0 object
+  objects=$(find "$build/CMakeFiles/cfgmigrate.dir" "$build/CMakeFiles/cfgmigrate_core.dir" \
+    -name '*.o')
+  for object in $objects; do
+    if readelf -S "$object" | grep -qE '\.init_array|\.ctors'; then
+      constructors=$((constructors + 1))
+      say "bench: static constructor in $object"
+    fi
+  done
+  static_constructors=$constructors
+  local init_array_hex
+  init_array_hex=$(objdump -h "$binary" | awk '$2 == ".init_array" { print $3 }')
+  init_array_entries=$((16#${init_array_hex:-0} / 8))
+}
+
+# Columns of results.txt: 1 size, 2 bytes, 3-7 upgrade, 8-12 floor,
+# 13-17 downgrade, 18-22 floor of the downgrade input, 23-24 checksums.
+# Within each group: median s, fastest, slowest, peak KiB, CPU s.
+table() {
+  awk '
+    function row(name, t, f, pt, pf, ct, cf) {
+      printf "| %s | %d | %.3f | %.3f | %.2f | %.1f | %.1f | %.2f | %.3f | %.3f | %.2f |\n",
+        name, $1, t, f, t / f, pt / 1024, pf / 1024, pt / pf, ct, cf, ct / cf }
+    BEGIN {
+      print "| run | MiB | tool s | floor s | ratio | tool peak MB | floor peak MB | ratio | tool CPU s | floor CPU s | CPU ratio |"
+      print "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|" }
+    { row("upgrade", $3, $8, $6, $11, $7, $12) }
+    { row("downgrade", $13, $18, $16, $21, $17, $22) }' "$data/results.txt"
+}
+
+plot() {
+  mkdir -p "$root/docs"
+  awk '{ print $1, $3, $8, $13, $18 }' "$data/results.txt" >"$data/times.dat"
+  gnuplot <<EOF
+set terminal pngcairo size 900,560 font ",11"
+set output "$root/docs/performance.png"
+set title "cfgmigrate against libxml2's parse and save (xmllint), median of $runs runs"
+set xlabel "input size (MiB)"
+set ylabel "wall time (s)"
+set logscale xy 2
+set key top left
+set grid
+plot "$data/times.dat" using 1:2 with linespoints lw 2 title "cfgmigrate upgrade v1.0.16 -> v1.4.09", \
+     "$data/times.dat" using 1:3 with linespoints lw 2 dt 2 title "xmllint, same input", \
+     "$data/times.dat" using 1:4 with linespoints lw 2 title "cfgmigrate downgrade v1.4.09 -> v1.4.04", \
+     "$data/times.dat" using 1:5 with linespoints lw 2 dt 2 title "xmllint, upgraded input"
+EOF
+}
+
+write_report() {
+  local images_line hex_bytes image_seconds image_rate
+  read -r hex_bytes image_seconds image_rate <"$data/images.txt"
+  local largest
+  largest=$(tail -n 1 "$data/results.txt")
+  mkdir -p "$root/docs"
+  {
+    echo "# Performance"
+    echo
+    echo "Measured by \`make bench\` on $(date -u +%Y-%m-%d) ($(nproc) cores," \
+      "$(uname -m), libxml2 $(xmllint --version 2>&1 | sed -n 's/.*using libxml version //p')," \
+      "$(g++ -dumpfullversion 2>/dev/null | sed 's/^/g++ /'))."
+    echo "Inputs: generated configurations of the oldest schema (v1.0.16-20170810), indented"
+    echo "as saved, seed $seed; two portal profiles with hex images (500 KB backgrounds from"
+    echo "16 MiB up). Each figure is the median of $runs runs after one warm-up run;"
+    echo "outputs go to a private tmpfs. The floor is \`xmllint --output OUT IN\`: libxml2"
+    echo "parsing the same input with its default options and saving it. Peak memory is"
+    echo "the process's maximum resident set (wait4). The upgrade crosses all seven steps;"
+    echo "the downgrade runs on the upgrade's output."
+    echo
+    table
+    echo
+    echo "![time against input size](performance.png)"
+    echo
+    echo "## Targets"
+    echo
+    echo "| target | bound | measured |"
+    echo "|---|---|---|"
+    echo "$largest" | awk '{ printf "| upgrade time at %d MiB | <= 1.10x floor | %.2fx wall (%.3f s vs %.3f s), %.2fx CPU |\n", $1, $3 / $8, $3, $8, $7 / $12
+      printf "| upgrade peak memory at %d MiB | <= 1.05x floor | %.3fx (%.1f MB vs %.1f MB) |\n", $1, $6 / $11, $6 / 1024, $11 / 1024 }'
+    echo "| scaling: fitted exponent of time against size (log-log least squares) | 1 | upgrade $(fit_exponent 3), downgrade $(fit_exponent 13), floor $(fit_exponent 8) |"
+    echo "| doubling the input | <= 2.1x time | upgrade worst $(worst_doubling 3), downgrade worst $(worst_doubling 13) |"
+    echo "| image conversion (hex text through decode, file write, read-back, Base64) | >= 200 MB/s | $image_rate MB/s ($hex_bytes bytes of hex in $image_seconds s) |"
+    echo "| stripped Release executable, $(uname -m) | <= 48 KiB | $stripped_bytes bytes ($(awk -v b="$stripped_bytes" 'BEGIN { printf "%.1f", b / 1024 }') KiB) |"
+    echo
+    echo "Dynamic dependencies (NEEDED): $needed. Iostream: $iostream."
+    echo "Static constructors in our objects: $static_constructors; the executable's"
+    echo ".init_array holds $init_array_entries entry (the C runtime's own frame_dummy)."
+    echo
+    echo "Output checksums (first 16 hex digits of SHA-256), upgrade and downgrade, per size:"
+    echo
+    awk '{ printf "- %d MiB: %s %s\n", $1, $23, $24 }' "$data/results.txt"
+  } >"$root/docs/performance.md"
+}
+
+if [ "${1:-}" = "--measure" ]; then
+  measure_all
+  exit 0
+fi
+
+build_release
+generate_inputs
+run_private
+footprint
+plot
+write_report
+say "== Results (docs/performance.md)"
+sed -n '/^| run/,/^$/p;/^## Targets/,$p' "$root/docs/performance.md"
