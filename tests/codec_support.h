@@ -1,0 +1,116 @@
+// Helpers for the tests of the content codecs and of the image step: a
+// folder of the test's own, standard output caught in a file, and a plain
+// group-at-a-time Base64 encoder to compare against.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+inline std::string read_file(const std::string &path) {
+  std::string bytes;
+  FILE *file = fopen(path.c_str(), "rb");
+  if (!file)
+    return bytes;
+  char chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.append(chunk, got);
+  fclose(file);
+  return bytes;
+}
+
+inline bool write_file(const std::string &path, const std::string &bytes) {
+  FILE *file = fopen(path.c_str(), "wb");
+  if (!file)
+    return false;
+  bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && written;
+}
+
+// RFC 4648 Base64 of `bytes`, padded.
+inline std::string reference_base64(const std::string &bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    size_t left = bytes.size() - i;
+    unsigned group = static_cast<unsigned char>(bytes[i]) << 16;
+    if (left > 1)
+      group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (left > 2)
+      group |= static_cast<unsigned char>(bytes[i + 2]);
+    text += alphabet[group >> 18 & 63];
+    text += alphabet[group >> 12 & 63];
+    text += left > 1 ? alphabet[group >> 6 & 63] : '=';
+    text += left > 2 ? alphabet[group & 63] : '=';
+  }
+  return text;
+}
+
+// `size` bytes that run through every value and do not repeat with period 3.
+inline std::string patterned_bytes(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return bytes;
+}
+
+// A fresh folder under the test temp dir, removed with its files.
+class TempFolder {
+public:
+  TempFolder() {
+    std::string pattern = ::testing::TempDir() + "cfgmigrate_XXXXXX";
+    if (mkdtemp(pattern.data()))
+      path_ = pattern;
+  }
+  ~TempFolder() {
+    if (!path_.empty())
+      std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  TempFolder(const TempFolder &) = delete;
+  TempFolder &operator=(const TempFolder &) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+// Sends standard output (fd 1 and stdio) to a file until text() is called.
+class StdoutCapture {
+public:
+  explicit StdoutCapture(std::string path) : path_(std::move(path)) {
+    fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    FILE *sink = fopen(path_.c_str(), "wb");
+    if (!sink)
+      return;
+    dup2(fileno(sink), STDOUT_FILENO);
+    fclose(sink);
+  }
+  ~StdoutCapture() { restore(); }
+  StdoutCapture(const StdoutCapture &) = delete;
+  StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+  std::string text() {
+    restore();
+    return read_file(path_);
+  }
+
+private:
+  void restore() {
+    if (saved_ < 0)
+      return;
+    fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+    saved_ = -1;
+  }
+
+  std::string path_;
+  int saved_ = -1;
+};

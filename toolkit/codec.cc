@@ -1,0 +1,60 @@
+#include "toolkit/codec.h"
+
+#include <cstdio>
+
+namespace {
+
+const char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+} // namespace
+
+uint8_t hex_digit_value(unsigned char character) {
+  if (character >= 'A' && character <= 'F')
+    return character - 55;
+  if (character >= '0' && character <= '9')
+    return character & 0x0F;
+  if (character >= 'a' && character <= 'f')
+    return character - 87;
+  return 0;
+}
+
+int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
+  FILE *file = fopen(path, "rb");
+  if (!file) {
+    printf("Can't open %s for reading!\n", path);
+    return 0;
+  }
+  // One byte is always kept for the NUL. A text that fits never reaches it,
+  // so the guard only cuts files too large for the buffer.
+  int32_t n = 0;
+  int position = 0;
+  int previous = 0;
+  int byte;
+  while (n + 1 < limit && (byte = getc(file)) != EOF) {
+    if (position == 0) {
+      out[n++] = base64_alphabet[byte >> 2];
+      position = 1;
+    } else if (position == 1) {
+      out[n++] = base64_alphabet[((previous & 0x03) << 4) | (byte >> 4)];
+      position = 2;
+    } else {
+      out[n++] = base64_alphabet[((previous & 0x0F) << 2) | (byte >> 6)];
+      if (n + 1 < limit)
+        out[n++] = base64_alphabet[byte & 0x3F];
+      position = 0;
+    }
+    previous = byte;
+  }
+  if (position == 1 && int64_t{n} + 4 < limit) {
+    out[n++] = base64_alphabet[(previous & 0x03) << 4];
+    out[n++] = '=';
+    out[n++] = '=';
+  } else if (position == 2 && int64_t{n} + 3 < limit) {
+    out[n++] = base64_alphabet[(previous & 0x0F) << 2];
+    out[n++] = '=';
+  }
+  if (n < limit)
+    out[n] = '\0';
+  fclose(file);
+  return n;
+}
