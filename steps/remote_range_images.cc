@@ -1,8 +1,151 @@
-#include "steps/steps.h"
+// Row 4: the allowed remote address range moves into a start-end-addresses
+// container, and captive-portal images move from hex text to Base64, each
+// passing once through a file under /tmp.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
-// Placeholder until the remote range and portal image edit lands.
+#include "cli/log.h"
+#include "cli/run_state.h"
+#include "steps/steps.h"
+#include "toolkit/codec.h"
+#include "toolkit/xpath.h"
+
+namespace {
+
+const char any_marker[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs:any";
+const char old_start_leaf[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs:start-address";
+const char old_end_leaf[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs:end-address";
+const char range_container[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses";
+
+struct ImageRow {
+  const char *expression;
+  const char *tag;
+};
+
+const ImageRow image_rows[] = {
+    {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:background/cpp:content", "bg"},
+    {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:logo/cpp:content", "logo"},
+};
+
+constexpr int32_t store_size = 1024000;
+
+// Reused for every image, so memory stays bounded whatever the document.
+unsigned char image_bytes[store_size];
+char base64_text[store_size];
+
+struct ContentFree {
+  void operator()(xmlChar *content) const { xmlFree(content); }
+};
+using Content = std::unique_ptr<xmlChar, ContentFree>;
+
+// Characters the encoder stores before completing the last group. An image
+// is converted only when they leave room for the NUL; the two sizes whose
+// completion then finds no room still pass, exactly as the encoder gives them.
+bool base64_fits(size_t size) { return 4 * (size / 3) + size % 3 < size_t{store_size}; }
+
+// The image's bytes, exactly, in a file that is new or a regular file we may
+// truncate. A symbolic link planted at the path is never followed, and a
+// FIFO neither blocks the open nor takes the bytes.
+bool write_image_file(const char *path, const unsigned char *bytes, size_t size) {
+  int descriptor =
+      open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (descriptor < 0)
+    return false;
+  struct stat status;
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
+    return false;
+  }
+  FILE *file = fdopen(descriptor, "wb");
+  if (!file) {
+    close(descriptor);
+    return false;
+  }
+  bool written = fwrite(bytes, 1, size, file) == size;
+  return fclose(file) == 0 && written;
+}
+
+// Writes the image to its file and reads the file back as Base64 text.
+// True when base64_text now holds this image's text; a file that could not
+// be written is not read, since an earlier run may have left another image
+// under the same name.
+bool convert_through_file(const char *path, size_t size) {
+  if (!write_image_file(path, image_bytes, size))
+    return false;
+  // The encoder leaves the store untouched when it cannot open the file,
+  // and an empty image comes back as a lone NUL.
+  base64_text[0] = '?';
+  int32_t count = base64_encode_file(path, base64_text, store_size);
+  return count > 0 || base64_text[0] == '\0';
+}
+
+// Pairs of hex digits, high nibble first; a last unpaired character is
+// ignored, so `length` characters give length / 2 bytes.
+void decode_hex(const char *text, size_t length, unsigned char *bytes) {
+  for (size_t i = 0; i < length / 2; ++i)
+    bytes[i] = hex_digit_value(text[2 * i]) << 4 | hex_digit_value(text[2 * i + 1]);
+}
+
+void convert_image(xmlNode *node, const char *tag, int index) {
+  Content content(xmlNodeGetContent(node));
+  if (!content)
+    return;
+  const char *text = reinterpret_cast<const char *>(content.get());
+  char path[128];
+  snprintf(path, sizeof path, "/tmp/cpp_%s_%d.jpg", tag, index);
+  size_t length = strlen(text);
+  size_t size = length / 2;
+  if (size > sizeof image_bytes || !base64_fits(size)) {
+    log_info("cfgmigrate(%d): Error: image %s of %zu bytes is too large, kept as hex", __LINE__,
+             path, size);
+    return;
+  }
+  decode_hex(text, length, image_bytes);
+  if (!convert_through_file(path, size))
+    return;
+  xmlNodeSetContent(node, reinterpret_cast<const xmlChar *>(base64_text));
+}
+
+void convert_images(const ImageRow &row) {
+  XPathResult images = xpath_eval(run.root, row.expression);
+  int count = nodeset_count(images);
+  log_debug("cfgmigrate(%d): %s has %d instances", __LINE__, row.expression, count);
+  for (int k = count - 1; k >= 0; --k)
+    convert_image(nodeset_item(images, k), row.tag, k);
+}
+
+void move_remote_range() {
+  XPathResult any = xpath_eval(run.root, any_marker);
+  if (!nodeset_is_empty(any))
+    return;
+  char start_text[64] = {};
+  char end_text[64] = {};
+  xpath_get_text(run.root, old_start_leaf, start_text, sizeof start_text);
+  xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
+  XPathResult containers = xpath_eval(run.root, range_container);
+  xmlNode *range = new_element("start-end-addresses");
+  add_child(nodeset_first(containers), range);
+  add_text_child(range, "start-address", start_text);
+  add_text_child(range, "end-address", end_text);
+  // Without a container the new element belongs to nobody.
+  if (range && !range->parent)
+    xmlFreeNode(range);
+  xpath_remove_all(run.root, old_start_leaf);
+  xpath_remove_all(run.root, old_end_leaf);
+}
+
+} // namespace
+
 const char *step_remote_range_and_portal_images(int reverse) {
   if (reverse)
     return "v1.4.04";
+  move_remote_range();
+  for (const ImageRow &row : image_rows)
+    convert_images(row);
   return "v1.4.05";
 }
