@@ -388,6 +388,38 @@ std::string fork_child(ChildPlan &plan, const std::string &dir, SandboxResult &r
   return "";
 }
 
+// A fresh folder named after the running test; empty and *error set on failure.
+std::string make_sandbox_dir(std::string *error) {
+  std::string root = SANDBOX_ROOT;
+  make_dirs(root);
+  std::string pattern = root + "/" + sanitized_test_name() + "-XXXXXX";
+  if (!mkdtemp(pattern.data())) {
+    *error = "cannot make a folder " + pattern + ": " + strerror(errno);
+    return "";
+  }
+  make_dirs(pattern + "/tmp");
+  return pattern;
+}
+
+// Sets up a namespace as a run would, without running anything.
+std::string probe_namespace() {
+  std::string root = SANDBOX_ROOT;
+  if (root.rfind("/tmp/", 0) == 0)
+    return "the build tree lies under /tmp, which the sandbox replaces";
+  std::string error;
+  std::string dir = make_sandbox_dir(&error);
+  if (dir.empty())
+    return error;
+  ChildPlan plan;
+  fill_plan(plan, dir, SandboxOptions{});
+  plan.exec = false;
+  prepare_folder(plan, SandboxOptions{});
+  SandboxResult result;
+  error = fork_child(plan, dir, result);
+  remove_tree(dir);
+  return error;
+}
+
 } // namespace
 
 bool file_exists(const std::string &path) {
@@ -398,15 +430,10 @@ bool file_exists(const std::string &path) {
 const char *cfgmigrate_binary() { return CFGMIGRATE_BINARY; }
 
 Sandbox::Sandbox() {
-  std::string root = SANDBOX_ROOT;
-  make_dirs(root);
-  std::string pattern = root + "/" + sanitized_test_name() + "-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    ADD_FAILURE() << "cannot make a sandbox folder " << pattern << ": " << strerror(errno);
-    return;
-  }
-  dir_ = pattern;
-  make_dirs(dir_ + "/tmp");
+  std::string error;
+  dir_ = make_sandbox_dir(&error);
+  if (dir_.empty())
+    ADD_FAILURE() << error;
 }
 
 Sandbox::~Sandbox() {
@@ -465,18 +492,7 @@ bool sandbox_available(std::string *why) {
   static int known = -1; // -1 not probed yet, 0 no, 1 yes
   static std::string reason;
   if (known < 0) {
-    std::string root = SANDBOX_ROOT;
-    if (root.rfind("/tmp/", 0) == 0) {
-      reason = "the build tree lies under /tmp, which the sandbox replaces";
-    } else {
-      Sandbox probe;
-      ChildPlan plan;
-      fill_plan(plan, probe.dir(), SandboxOptions{});
-      plan.exec = false;
-      prepare_folder(plan, SandboxOptions{});
-      SandboxResult result;
-      reason = fork_child(plan, probe.dir(), result);
-    }
+    reason = probe_namespace();
     known = reason.empty() ? 1 : 0;
   }
   if (why)
