@@ -1,6 +1,7 @@
 // The command line of the built binary: usage, version report, check mode.
 #include <syslog.h>
 
+#include "tests/e2e_util.h"
 #include "tests/sandbox.h"
 
 namespace {
@@ -13,28 +14,6 @@ constexpr char usage_text[] =
     "  -c\tcheck if need to do upgrade actually and quit\n"
     "  -d\tDebug level\n";
 static_assert(sizeof usage_text - 1 == 208);
-
-SandboxResult run_tool(Sandbox &sandbox, std::vector<std::string> args, bool control_file = false) {
-  SandboxOptions options;
-  options.args = std::move(args);
-  options.with_control_file = control_file;
-  return sandbox.run(options);
-}
-
-std::vector<std::string> placeheld(const std::vector<std::string> &lines) {
-  std::vector<std::string> out;
-  for (const std::string &line : lines)
-    out.push_back(line_placeholder(line));
-  return out;
-}
-
-std::vector<std::string> syslog_texts(const SandboxResult &result, int priority) {
-  std::vector<std::string> out;
-  for (const SyslogLine &line : result.syslog)
-    if (line.priority == priority)
-      out.push_back(line_placeholder(line.text));
-  return out;
-}
 
 struct UsageCase {
   const char *name;
@@ -55,8 +34,7 @@ TEST_P(Usage, PrintsTheTextAndExitsOne) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, usage_text);
   EXPECT_EQ(result.console, "");
-  EXPECT_EQ(syslog_texts(result, LOG_INFO), GetParam().info_lines);
-  EXPECT_EQ(result.syslog.size(), GetParam().info_lines.size());
+  EXPECT_EQ(syslog_lines(result), GetParam().info_lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,14 +45,14 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"OnePositionalCheck", {"-c", "v1.4.07"}, {}},
                     UsageCase{"ThreePositional",
                               {"v1.4.07", "v1.4.09", "in.xml"},
-                              {"cfgmigrate(N): Error: wrong number of arguments."}},
+                              {"info: cfgmigrate(N): Error: wrong number of arguments."}},
                     UsageCase{"FivePositional",
                               {"v1.4.07", "v1.4.09", "in.xml", "out.xml", "extra"},
-                              {"cfgmigrate(N): Error: wrong number of arguments."}},
+                              {"info: cfgmigrate(N): Error: wrong number of arguments."}},
                     UsageCase{"BadVersionThenThreePositional",
                               {"1.4.07", "v1.4.09", "in.xml"},
-                              {"cfgmigrate(N): Error: wrong version string",
-                               "cfgmigrate(N): Error: wrong number of arguments."}}),
+                              {"info: cfgmigrate(N): Error: wrong version string",
+                               "info: cfgmigrate(N): Error: wrong number of arguments."}}),
     [](const testing::TestParamInfo<UsageCase> &info) { return std::string(info.param.name); });
 
 TEST(BadOption, ComplaintThenUsage) {
@@ -177,16 +155,15 @@ TEST(CheckMode, StepsBetweenExitOneAndAreLogged) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.console, "");
   std::vector<std::string> expected = {
-      "cfgmigrate(N): v1.0.16-20170810 <--> v1.0.17-20170907",
-      "cfgmigrate(N): v1.0.17-20170913 <--> v1.0.17-20170920",
-      "cfgmigrate(N): v1.0.19-20171017 <--> v1.0.22-20171129",
-      "cfgmigrate(N): v1.0.22-20171129 <--> v1.0.24-20171219",
-      "cfgmigrate(N): v1.4.04 <--> v1.4.05",
-      "cfgmigrate(N): v1.4.07 <--> v1.4.08",
-      "cfgmigrate(N): v1.4.08 <--> v1.4.09",
+      "info: cfgmigrate(N): v1.0.16-20170810 <--> v1.0.17-20170907",
+      "info: cfgmigrate(N): v1.0.17-20170913 <--> v1.0.17-20170920",
+      "info: cfgmigrate(N): v1.0.19-20171017 <--> v1.0.22-20171129",
+      "info: cfgmigrate(N): v1.0.22-20171129 <--> v1.0.24-20171219",
+      "info: cfgmigrate(N): v1.4.04 <--> v1.4.05",
+      "info: cfgmigrate(N): v1.4.07 <--> v1.4.08",
+      "info: cfgmigrate(N): v1.4.08 <--> v1.4.09",
   };
-  EXPECT_EQ(syslog_texts(result, LOG_INFO), expected);
-  EXPECT_EQ(result.syslog.size(), expected.size());
+  EXPECT_EQ(syslog_lines(result), expected);
 }
 
 TEST(CheckMode, SameVersionExitsZeroSilently) {
@@ -205,9 +182,9 @@ TEST(CheckMode, DowngradeNamesRowsAscendingAndIgnoresFiles) {
   SandboxResult result =
       run_tool(sandbox, {"-c", "v1.4.08", "v1.4.04", sandbox.path("missing.xml")});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(syslog_texts(result, LOG_INFO),
-            (std::vector<std::string>{"cfgmigrate(N): v1.4.04 <--> v1.4.05",
-                                      "cfgmigrate(N): v1.4.07 <--> v1.4.08"}));
+  EXPECT_EQ(syslog_lines(result),
+            (std::vector<std::string>{"info: cfgmigrate(N): v1.4.04 <--> v1.4.05",
+                                      "info: cfgmigrate(N): v1.4.07 <--> v1.4.08"}));
   EXPECT_FALSE(file_exists(sandbox.path("missing.xml")));
 }
 
@@ -216,15 +193,37 @@ TEST(CheckMode, DebugEchoesArgumentsOnConsoleAndSyslog) {
   Sandbox sandbox;
   SandboxResult result = run_tool(sandbox, {"-d", "-c", "v1.4.08", "v1.4.09"});
   EXPECT_EQ(result.status, 1);
-  std::string echo =
-      "cfgmigrate(N): " + std::string(cfgmigrate_binary()) + " -d -c v1.4.08 v1.4.09 ";
+  std::string echo = argument_echo({"-d", "-c", "v1.4.08", "v1.4.09"});
   EXPECT_EQ(placeheld(result.console_lines),
             (std::vector<std::string>{echo, "cfgmigrate(N): v1.4.08 <--> v1.4.09"}));
-  ASSERT_EQ(result.syslog.size(), 2u);
-  EXPECT_EQ(result.syslog[0].priority, LOG_DEBUG);
-  EXPECT_EQ(line_placeholder(result.syslog[0].text), echo);
-  EXPECT_EQ(result.syslog[1].priority, LOG_INFO);
-  EXPECT_EQ(line_placeholder(result.syslog[1].text), "cfgmigrate(N): v1.4.08 <--> v1.4.09");
+  EXPECT_EQ(syslog_lines(result), (std::vector<std::string>{
+                                      "debug: " + echo,
+                                      "info: cfgmigrate(N): v1.4.08 <--> v1.4.09",
+                                  }));
+}
+
+// The echo shows the vector as getopt left it: options moved to the front.
+TEST(ArgumentEcho, ShowsTheVectorAfterOptionParsing) {
+  REQUIRE_SANDBOX();
+  Sandbox sandbox;
+  SandboxResult result = run_tool(sandbox, {"v1.4.09", "-d", "v1.4.09", "-c", "-d"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(placeheld(result.console_lines),
+            (std::vector<std::string>{argument_echo({"-d", "-c", "-d", "v1.4.09", "v1.4.09"})}));
+}
+
+TEST(ArgumentEcho, LongArgumentsAreCutTo127Bytes) {
+  REQUIRE_SANDBOX();
+  Sandbox sandbox;
+  std::vector<std::string> args = {"-dc", "v1.4.09", "v1.4.09", std::string(100, 'i'),
+                                   std::string(100, 'o')};
+  SandboxResult result = run_tool(sandbox, args);
+  EXPECT_EQ(result.status, 0);
+  ASSERT_EQ(result.console_lines.size(), 1u);
+  std::string echo = argument_echo(args);
+  EXPECT_EQ(line_placeholder(result.console_lines[0]), echo);
+  EXPECT_EQ(echo.size(), std::string("cfgmigrate(N): ").size() + 127);
+  EXPECT_EQ(syslog_lines(result), (std::vector<std::string>{"debug: " + echo}));
 }
 
 } // namespace
