@@ -19,7 +19,7 @@ inline const std::string &private_mount_namespace() {
     if (unshare(CLONE_NEWNS) != 0)
       return std::string("unshare(CLONE_NEWNS): ") + strerror(errno);
     // Mounts made from here on must not propagate back to the host.
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (mount("none", "/", "", MS_REC | MS_PRIVATE, nullptr) != 0)
       return std::string("making / private: ") + strerror(errno);
     return std::string();
   }();
