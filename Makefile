@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev diffutils util-linux valgrind
+TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 
 .PHONY: all build deps test-deps test demo bench clean
