@@ -1,9 +1,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <optional>
 #include <ostream>
 #include <poll.h>
-#include <regex>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -18,11 +18,10 @@
 #include "cli/document.h"
 #include "cli/log.h"
 #include "cli/run_state.h"
-#include "engine/step_table.h"
-#include "engine/walk.h"
 #include "steps/steps.h"
 #include "tests/codec_support.h"
 #include "tests/private_tmp.h"
+#include "tests/step_support.h"
 #include "toolkit/xpath.h"
 
 namespace {
@@ -31,13 +30,6 @@ const char background_expression[] =
     "./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:background/cpp:content";
 const char logo_expression[] =
     "./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:logo/cpp:content";
-
-std::string uri(const char *prefix) {
-  for (const NamespaceBinding *binding = namespace_table; binding->prefix; ++binding)
-    if (strcmp(binding->prefix, prefix) == 0)
-      return binding->uri;
-  return "";
-}
 
 std::string hex(const std::string &bytes) {
   static const char digits[] = "0123456789ABCDEF";
@@ -70,34 +62,11 @@ std::string inner_xml(xmlNode *node) {
   return xml;
 }
 
-std::string dump_document(xmlDoc *document) {
-  xmlChar *text = nullptr;
-  int size = 0;
-  xmlDocDumpMemory(document, &text, &size);
-  std::string xml(reinterpret_cast<const char *>(text), static_cast<size_t>(size));
-  xmlFree(text);
-  return xml;
-}
-
-std::vector<std::string> log_lines;
-
-void tap(int, const char *line) { log_lines.push_back(line); }
-
-// Log lines without their "cfgmigrate(<line>): " prefix; empty when a line
-// lacks it.
-std::vector<std::string> log_texts() {
-  static const std::regex prefix("^cfgmigrate\\([0-9]+\\): ");
-  std::vector<std::string> texts;
-  for (const std::string &line : log_lines)
-    texts.push_back(std::regex_search(line, prefix) ? std::regex_replace(line, prefix, "") : "");
-  return texts;
-}
-
 // One portal profile per background and logo text; logos start a profile
 // of their own after the backgrounds so their document order is plain.
 std::string portal_xml(const std::vector<std::string> &backgrounds,
                        const std::vector<std::string> &logos) {
-  std::string xml = "<portal-profiles xmlns=\"" + uri("cpp") + "\">";
+  std::string xml = "<portal-profiles xmlns=\"@cpp@\">";
   for (const std::string &text : backgrounds)
     xml += "<portal-profile><portal-ux><background><content>" + text +
            "</content></background></portal-ux></portal-profile>";
@@ -109,35 +78,10 @@ std::string portal_xml(const std::vector<std::string> &backgrounds,
 
 class RemoteRangeImagesTest : public PrivateTmpTest {
 protected:
-  void SetUp() override {
-    PrivateTmpTest::SetUp();
-    log_lines.clear();
-    set_log_tap(tap);
-    run.debug_level = 1;
-  }
-
-  void TearDown() override {
-    set_log_tap(nullptr);
-    run.debug_level = 0;
-    if (run.xpath_context)
-      xmlXPathFreeContext(run.xpath_context);
-    if (run.document)
-      xmlFreeDoc(run.document);
-    run.xpath_context = nullptr;
-    run.document = nullptr;
-    run.root = nullptr;
-    PrivateTmpTest::TearDown();
-  }
-
   // Makes `body` the children of the run's root `config` element.
   void load(const std::string &body) {
-    std::string xml = "<config xmlns=\"" + uri("config") + "\">" + body + "</config>";
-    run.document = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "test.xml", nullptr, 0);
-    ASSERT_NE(run.document, nullptr);
-    run.root = xmlDocGetRootElement(run.document);
-    run.xpath_context = xmlXPathNewContext(run.document);
-    ASSERT_NE(run.xpath_context, nullptr);
-    register_namespaces(run.xpath_context);
+    document_.emplace(with_namespaces("<config xmlns=\"@config@\">" + body + "</config>"));
+    ASSERT_TRUE(document_->parsed()) << body;
   }
 
   xmlNode *match(const char *expression, int index) {
@@ -156,6 +100,9 @@ protected:
   }
 
   std::string forward() { return step_remote_range_and_portal_images(0); }
+
+  LogCapture log_;
+  std::optional<TestDocument> document_;
 };
 
 // ---------------------------------------------------------------------------
@@ -222,7 +169,7 @@ TEST_P(RangeTest, MovesLeavesIntoRangeContainer) {
   if (!ready())
     return;
   const RangeCase &c = GetParam();
-  load("<firewall xmlns=\"" + uri("fwbs") + "\">" + c.firewall + "</firewall>");
+  load(std::string("<firewall xmlns=\"@fwbs@\">") + c.firewall + "</firewall>");
   EXPECT_EQ(forward(), "v1.4.05");
   strip_blank_nodes(run.root);
   EXPECT_EQ(inner_xml(run.root->children), c.expected);
@@ -234,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, RangeTest, ::testing::ValuesIn(range_cases),
 TEST_F(RemoteRangeImagesTest, NewRangeElementsHaveNoNamespace) {
   if (!ready())
     return;
-  load("<fw:firewall xmlns:fw=\"" + uri("fwbs") +
-       "\"><fw:allowed-remote-ip-addresses><fw:start-address>1</fw:start-address>"
+  load("<fw:firewall xmlns:fw=\"@fwbs@\">"
+       "<fw:allowed-remote-ip-addresses><fw:start-address>1</fw:start-address>"
        "<fw:end-address>2</fw:end-address></fw:allowed-remote-ip-addresses></fw:firewall>");
   forward();
   EXPECT_EQ(inner_xml(run.root->children),
@@ -247,8 +194,8 @@ TEST_F(RemoteRangeImagesTest, NewRangeElementsHaveNoNamespace) {
 TEST_F(RemoteRangeImagesTest, AnyStillConvertsImages) {
   if (!ready())
     return;
-  load("<firewall xmlns=\"" + uri("fwbs") +
-       "\"><allowed-remote-ip-addresses><any/><start-address>1</start-address>"
+  load("<firewall xmlns=\"@fwbs@\">"
+       "<allowed-remote-ip-addresses><any/><start-address>1</start-address>"
        "</allowed-remote-ip-addresses></firewall>" +
        portal_xml({"FFD8FF"}, {"00"}));
   forward();
@@ -324,10 +271,11 @@ TEST_F(RemoteRangeImagesTest, EachImageGetsItsOwnFileAndText) {
   EXPECT_EQ(background(2), "BAUG");
   EXPECT_EQ(logo(0), "qqo=");
   EXPECT_EQ(logo(1), "uw==");
-  EXPECT_EQ(log_texts(), (std::vector<std::string>{
-                             std::string(background_expression) + " has 3 instances",
-                             std::string(logo_expression) + " has 2 instances",
-                         }));
+  EXPECT_EQ(log_.texts(),
+            (std::vector<std::string>{
+                "cfgmigrate(N): " + std::string(background_expression) + " has 3 instances",
+                "cfgmigrate(N): " + std::string(logo_expression) + " has 2 instances",
+            }));
 }
 
 TEST_F(RemoteRangeImagesTest, LastMatchIsWrittenFirst) {
@@ -355,25 +303,26 @@ TEST_F(RemoteRangeImagesTest, LastMatchIsWrittenFirst) {
 TEST_F(RemoteRangeImagesTest, NoImagesLogsZeroCounts) {
   if (!ready())
     return;
-  load("<portal-profiles xmlns=\"" + uri("cpp") + "\"/>");
+  load("<portal-profiles xmlns=\"@cpp@\"/>");
   forward();
-  EXPECT_EQ(log_texts(), (std::vector<std::string>{
-                             std::string(background_expression) + " has 0 instances",
-                             std::string(logo_expression) + " has 0 instances",
-                         }));
+  EXPECT_EQ(log_.texts(),
+            (std::vector<std::string>{
+                "cfgmigrate(N): " + std::string(background_expression) + " has 0 instances",
+                "cfgmigrate(N): " + std::string(logo_expression) + " has 0 instances",
+            }));
 }
 
 TEST_F(RemoteRangeImagesTest, DowngradeLeavesTreeAndTmpAlone) {
   if (!ready())
     return;
-  load("<firewall xmlns=\"" + uri("fwbs") +
-       "\"><allowed-remote-ip-addresses><start-address>1</start-address>"
+  load("<firewall xmlns=\"@fwbs@\">"
+       "<allowed-remote-ip-addresses><start-address>1</start-address>"
        "</allowed-remote-ip-addresses></firewall>" +
        portal_xml({"FFD8FF"}, {"AB"}));
-  std::string before = dump_document(run.document);
+  std::string before = document_->save();
   EXPECT_STREQ(step_remote_range_and_portal_images(1), "v1.4.04");
-  EXPECT_EQ(dump_document(run.document), before);
-  EXPECT_TRUE(log_lines.empty());
+  EXPECT_EQ(document_->save(), before);
+  EXPECT_TRUE(log_.lines().empty());
   struct stat status;
   EXPECT_NE(stat("/tmp/cpp_bg_0.jpg", &status), 0);
 }
@@ -413,13 +362,13 @@ TEST_P(SizeTest, ImageWithinStoresOrKeptAsHex) {
   if (c.base64_length == 0) {
     EXPECT_EQ(background(0), text);
     EXPECT_FALSE(access("/tmp/cpp_bg_0.jpg", F_OK) == 0) << "no file for an image kept as hex";
-    std::vector<std::string> texts = log_texts();
+    std::vector<std::string> texts = log_.texts();
     ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1].rfind("Error: ", 0), 0u) << texts[1];
+    EXPECT_EQ(texts[1].rfind("cfgmigrate(N): Error: ", 0), 0u) << texts[1];
     EXPECT_NE(texts[1].find("/tmp/cpp_bg_0.jpg"), std::string::npos) << texts[1];
     return;
   }
-  EXPECT_EQ(log_lines.size(), 2u);
+  EXPECT_EQ(log_.lines().size(), 2u);
   EXPECT_TRUE(read_file("/tmp/cpp_bg_0.jpg") == bytes) << "file differs from decoded bytes";
   std::string converted = background(0);
   EXPECT_EQ(converted.size(), c.base64_length);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -58,11 +59,12 @@ inline std::string patterned_bytes(size_t size) {
   return bytes;
 }
 
-// A fresh folder under the test temp dir, removed with its files.
+// A fresh folder under the unit tests' scratch folder, removed with its files.
 class TempFolder {
 public:
   TempFolder() {
-    std::string pattern = ::testing::TempDir() + "cfgmigrate_XXXXXX";
+    mkdir(SCRATCH_ROOT, 0755);
+    std::string pattern = std::string(SCRATCH_ROOT) + "/codec-XXXXXX";
     if (mkdtemp(pattern.data()))
       path_ = pattern;
   }
