@@ -1,12 +1,11 @@
-// Helpers for the tests of the content codecs and of the image step: a
-// folder of the test's own, standard output caught in a file, and a plain
-// group-at-a-time Base64 encoder to compare against.
+// Helpers for the tests of the content codecs and of the image step: file
+// bytes, standard output caught in a file, and a plain group-at-a-time
+// Base64 encoder to compare against.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -58,29 +57,6 @@ inline std::string patterned_bytes(size_t size) {
     bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
   return bytes;
 }
-
-// A fresh folder under the unit tests' scratch folder, removed with its files.
-class TempFolder {
-public:
-  TempFolder() {
-    mkdir(SCRATCH_ROOT, 0755);
-    std::string pattern = std::string(SCRATCH_ROOT) + "/codec-XXXXXX";
-    if (mkdtemp(pattern.data()))
-      path_ = pattern;
-  }
-  ~TempFolder() {
-    if (!path_.empty())
-      std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  TempFolder(const TempFolder &) = delete;
-  TempFolder &operator=(const TempFolder &) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-  std::string path_;
-};
 
 // Sends standard output (fd 1 and stdio) to a file until text() is called.
 class StdoutCapture {

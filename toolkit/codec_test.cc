@@ -1,6 +1,8 @@
 #include "toolkit/codec.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 
@@ -10,14 +12,38 @@
 
 namespace {
 
+// A fresh folder under the unit tests' scratch folder, removed with its files.
+class TempFolder {
+public:
+  TempFolder() {
+    mkdir(SCRATCH_ROOT, 0755);
+    std::string pattern = std::string(SCRATCH_ROOT) + "/codec-XXXXXX";
+    if (mkdtemp(pattern.data()))
+      path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty())
+      std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder &) = delete;
+  TempFolder &operator=(const TempFolder &) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
 TEST(HexDigitValueTest, EachClassOfCharacter) {
   const struct {
     unsigned char character;
     int value;
   } cases[] = {
-      {'0', 0},  {'1', 1},  {'9', 9},  {'A', 10}, {'F', 15}, {'a', 10},   {'f', 15},
-      {'/', 0},  {':', 0},  {'@', 0},  {'G', 0},  {'`', 0},  {'g', 0},    {' ', 0},
-      {'\n', 0}, {'\0', 0}, {128, 0},  {0xC1, 0}, {0xC6, 0}, {0xE1, 0},   {0xE6, 0},
+      {'0', 0},  {'1', 1},  {'9', 9},  {'A', 10}, {'F', 15}, {'a', 10},     {'f', 15},
+      {'/', 0},  {':', 0},  {'@', 0},  {'G', 0},  {'`', 0},  {'g', 0},      {' ', 0},
+      {'\n', 0}, {'\0', 0}, {128, 0},  {0xC1, 0}, {0xC6, 0}, {0xE1, 0},     {0xE6, 0},
       {0xB0, 0}, {0xB9, 0}, {0xFF, 0}, {'x', 0},  {'Z', 0},  {'0' + 64, 0},
   };
   for (const auto &c : cases) {
@@ -103,11 +129,11 @@ TEST_F(Base64EncodeFileTest, RoomTestsOfTheLastGroup) {
     int32_t limit;
     int32_t count;
   } cases[] = {
-      {1, 6, 4},  {1, 5, 1},  // one byte left over: n + 4 < limit with n = 1
-      {4, 10, 8}, {4, 9, 5},  // n = 5
-      {2, 6, 4},  {2, 5, 2},  // two bytes left over: n + 3 < limit with n = 2
-      {5, 10, 8}, {5, 9, 6},  // n = 6
-      {3, 5, 4},  {6, 9, 8},  // no group to complete: the text ends at limit - 1
+      {1, 6, 4},  {1, 5, 1}, // one byte left over: n + 4 < limit with n = 1
+      {4, 10, 8}, {4, 9, 5}, // n = 5
+      {2, 6, 4},  {2, 5, 2}, // two bytes left over: n + 3 < limit with n = 2
+      {5, 10, 8}, {5, 9, 6}, // n = 6
+      {3, 5, 4},  {6, 9, 8}, // no group to complete: the text ends at limit - 1
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c.size << " bytes, limit " << c.limit);
@@ -125,12 +151,11 @@ TEST_F(Base64EncodeFileTest, TextReachingLimitStaysWithinBuffer) {
     size_t size;
     int32_t limit;
   } cases[] = {
-      {3, 4},    // "Zm9v"-sized text: the group's last character has no room
-      {3, 3},    // cut between the characters of a byte
-      {12, 10},  // many bytes past the limit
-      {8, 10},   // 4 * 2 + 2 = 10 characters: the smallest file that reaches it
-      {100, 2},
-      {100, 1},  // room for the NUL only
+      {3, 4},             // "Zm9v"-sized text: the group's last character has no room
+      {3, 3},             // cut between the characters of a byte
+      {12, 10},           // many bytes past the limit
+      {8, 10},            // 4 * 2 + 2 = 10 characters: the smallest file that reaches it
+      {100, 2}, {100, 1}, // room for the NUL only
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c.size << " bytes, limit " << c.limit);
