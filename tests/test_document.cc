@@ -9,7 +9,9 @@
 #include "cli/run_state.h"
 #include "engine/walk.h"
 
-TestDocument::TestDocument(const char *xml) {
+TestDocument::TestDocument(const char *xml)
+    : previous_document_(run.document), previous_root_(run.root),
+      previous_context_(run.xpath_context) {
   document_ = xmlReadMemory(xml, static_cast<int>(strlen(xml)), "test.xml", nullptr, 0);
   if (!document_)
     return;
@@ -21,12 +23,11 @@ TestDocument::TestDocument(const char *xml) {
 }
 
 TestDocument::~TestDocument() {
-  if (run.document == document_) {
-    run.document = nullptr;
-    run.root = nullptr;
+  if (document_ && run.document == document_) {
+    run.document = previous_document_;
+    run.root = previous_root_;
+    run.xpath_context = previous_context_;
   }
-  if (run.xpath_context == context_)
-    run.xpath_context = nullptr;
   xmlXPathFreeContext(context_);
   xmlFreeDoc(document_);
 }

@@ -11,7 +11,9 @@
 // Parses `xml` as the tool parses its input (default options: white-space
 // text nodes stay) and installs it in the run state: run.document, run.root
 // and run.xpath_context with every namespace prefix registered. The
-// destructor frees all three and clears them from the run state.
+// destructor frees all three and puts back what the run state held before,
+// so a temporary TestDocument(text).save() beside another one is harmless
+// (documents must be destroyed in reverse order of construction).
 //
 // run_migration() makes and frees a context of its own and leaves
 // run.xpath_context null; call use_context() before querying again.
@@ -39,6 +41,9 @@ public:
 private:
   xmlDoc *document_ = nullptr;
   xmlXPathContext *context_ = nullptr;
+  xmlDoc *previous_document_;
+  xmlNode *previous_root_;
+  xmlXPathContext *previous_context_;
 };
 
 // Collects every line the log writes while it lives, instead of sending it

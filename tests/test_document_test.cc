@@ -44,6 +44,16 @@ TEST(TestDocumentTest, InstallsDocumentRootAndContextInRunState) {
   EXPECT_EQ(run.xpath_context, nullptr);
 }
 
+TEST(TestDocumentTest, ATemporaryDocumentGivesTheRunStateBack) {
+  TestDocument outer(indented);
+  xmlXPathContext *context = run.xpath_context;
+  std::string saved = TestDocument("<other/>").save();
+  EXPECT_EQ(saved, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<other/>\n");
+  EXPECT_EQ(run.document, outer.document());
+  EXPECT_EQ(run.root, outer.root());
+  EXPECT_EQ(run.xpath_context, context);
+}
+
 TEST(TestDocumentTest, UnparseableTextLeavesRunStateEmpty) {
   TestDocument document("<config><a></config>");
   EXPECT_FALSE(document.parsed());

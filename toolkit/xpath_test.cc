@@ -318,8 +318,8 @@ TEST(AddTextChildTest, AppendsToTheFirstMatchInItsNamespace) {
 }
 
 TEST(AddTextChildTest, NothingWithoutMatchOrContent) {
-  TestDocument document(fwbs_document);
   const std::string before = TestDocument(fwbs_document).save();
+  TestDocument document(fwbs_document);
   LogCapture log;
   xpath_add_text_child(document.root(), "./fwbs:basic", "a", nullptr);
   xpath_add_text_child(document.root(), "./fwbs:none", "a", "x");
