@@ -77,6 +77,7 @@ struct ChildPlan {
   std::vector<char *> argv, envp;
   int error_fd = -1, out_fd = -1, err_fd = -1;
   bool exec = true;
+  std::function<void(pid_t)> on_start;
 };
 
 [[noreturn]] void child_fail(const ChildPlan &plan, const char *step) {
@@ -177,7 +178,8 @@ void build_namespace(const ChildPlan &plan) {
 void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &options) {
   plan.dir = dir;
   plan.host_dev = dir + "/.host-dev";
-  plan.tmp = dir + "/tmp";
+  plan.tmp = options.tmp_dir.empty() ? dir + "/tmp" : options.tmp_dir;
+  plan.on_start = options.on_start;
   plan.console = dir + "/console";
   plan.log = dir + "/log";
   plan.layer = dir + "/.layer";
@@ -367,6 +369,8 @@ std::string fork_child(ChildPlan &plan, const std::string &dir, SandboxResult &r
   error_pipe.close_write();
   out_pipe.close_write();
   err_pipe.close_write();
+  if (plan.on_start && plan.exec)
+    plan.on_start(pid);
   bool finished = collect(out_pipe.read_end, err_pipe.read_end, log_fd, result);
   out_pipe.read_end = err_pipe.read_end = -1; // collect closed them
   if (!finished)

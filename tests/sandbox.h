@@ -5,7 +5,9 @@
 // file present or absent through a read-only overlay on /usr/lib.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,12 @@ struct SandboxOptions {
   std::string control_file = "Package: orvalis-yang\nVersion: 2.1.7-r3\nArchitecture: aarch64\n";
   std::vector<std::string> env; // extra "NAME=value" (e.g. LD_PRELOAD=...)
   std::string binary;           // empty = the built cfgmigrate
+  // Host folder seen as /tmp; empty = the sandbox's own. Runs of several
+  // sandboxes given one folder share their /tmp, as processes of one router do.
+  std::string tmp_dir;
+  // Called in the test's process once the run has started, with its pid
+  // (to kill it at a chosen moment, say); the run is then collected as usual.
+  std::function<void(pid_t)> on_start;
 };
 
 struct SandboxResult {
