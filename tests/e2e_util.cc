@@ -1,5 +1,6 @@
 #include "tests/e2e_util.h"
 
+#include <cstdio>
 #include <syslog.h>
 
 #include "engine/step_table.h"
@@ -24,6 +25,20 @@ std::string with_namespaces(const std::string &text) {
     start = close + 1;
   }
   return out + text.substr(start);
+}
+
+std::string read_file(const std::string &path) {
+  std::string bytes;
+  FILE *stream = fopen(path.c_str(), "rb");
+  if (!stream) {
+    ADD_FAILURE() << "cannot read " << path;
+    return bytes;
+  }
+  char buffer[65536];
+  for (size_t length; (length = fread(buffer, 1, sizeof buffer, stream)) > 0;)
+    bytes.append(buffer, length);
+  fclose(stream);
+  return bytes;
 }
 
 SandboxResult run_tool(Sandbox &sandbox, std::vector<std::string> args, bool control_file) {

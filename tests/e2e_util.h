@@ -15,6 +15,9 @@ std::string namespace_uri(const std::string &prefix);
 // are written once for whatever namespaces the build was configured with.
 std::string with_namespaces(const std::string &text);
 
+// The whole file; fails the test when it cannot be read.
+std::string read_file(const std::string &path);
+
 // Runs the built tool with these arguments.
 SandboxResult run_tool(Sandbox &sandbox, std::vector<std::string> args, bool control_file = false);
 
