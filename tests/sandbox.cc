@@ -241,7 +241,8 @@ int bind_log_socket(const std::string &dir) {
 }
 
 // "<pri>Mmm dd hh:mm:ss cfgmigrate: text" -> {pri & 7, text}. A datagram of
-// another shape is kept whole with priority -1, so comparisons show it.
+// another shape, ident or facility is kept whole with priority -1, so
+// comparisons show it.
 SyslogLine parse_datagram(const std::string &datagram) {
   SyslogLine line{-1, datagram};
   if (datagram.empty() || datagram[0] != '<')
@@ -253,7 +254,11 @@ SyslogLine parse_datagram(const std::string &datagram) {
   std::string header = datagram.substr(0, header_end);
   if (header.size() < 11 || header.compare(header.size() - 11, 11, " cfgmigrate") != 0)
     return line;
-  line.priority = atoi(datagram.c_str() + 1) & 7;
+  // No openlog: the facility must stay the default, LOG_USER.
+  int priority = atoi(datagram.c_str() + 1);
+  if ((priority & ~7) != LOG_USER)
+    return line;
+  line.priority = priority & 7;
   line.text = datagram.substr(header_end + 2);
   return line;
 }

@@ -76,13 +76,20 @@ TEST(Sandbox, LoggerDatagramsReachTheSocket) {
   Sandbox sandbox;
   // logger writes RFC 3164 datagrams like glibc's syslog does, tagged as asked.
   SandboxResult result = shell(sandbox, "logger -t cfgmigrate -p user.debug 'a: b'; "
-                                        "logger -t cfgmigrate -p daemon.info second");
+                                        "logger -t cfgmigrate -p user.info second; "
+                                        "logger -t cfgmigrate -p daemon.info daemon; "
+                                        "logger -t other -p user.info other");
   EXPECT_EQ(result.status, 0) << result.err;
-  ASSERT_EQ(result.syslog.size(), 2u);
+  ASSERT_EQ(result.syslog.size(), 4u);
   EXPECT_EQ(result.syslog[0].priority, LOG_DEBUG);
   EXPECT_EQ(result.syslog[0].text, "a: b");
   EXPECT_EQ(result.syslog[1].priority, LOG_INFO);
   EXPECT_EQ(result.syslog[1].text, "second");
+  // Another facility or ident is kept whole, so no comparison takes it for the tool's.
+  EXPECT_EQ(result.syslog[2].priority, -1);
+  EXPECT_EQ(result.syslog[2].text.substr(0, 4), "<30>");
+  EXPECT_EQ(result.syslog[3].priority, -1);
+  EXPECT_NE(result.syslog[3].text.find(" other: other"), std::string::npos);
 }
 
 TEST(Sandbox, ManyDatagramsDoNotBlockTheWriter) {
