@@ -344,11 +344,6 @@ TEST(NamespaceTableTest, PrefixesAndUrisInOrder) {
   EXPECT_EQ(namespace_table[i].prefix, nullptr);
 }
 
-TEST(NamespaceTableTest, DefaultAuthorities) {
-  EXPECT_STREQ(CFGMIGRATE_VENDOR_NS_BASE, "http://www.orvalis.com");
-  EXPECT_STREQ(CFGMIGRATE_STORE_NS_BASE, "http://cfgstore.orvalis.com");
-}
-
 #define CONFIG_NS CFGMIGRATE_STORE_NS_BASE "/ns/config/1.0"
 #define VENDOR_NS CFGMIGRATE_VENDOR_NS_BASE "/ns/orvalis/"
 

@@ -12,6 +12,7 @@
 #include "cli/document.h"
 #include "cli/log.h"
 #include "cli/run_state.h"
+#include "engine/namespace_config.h"
 #include "toolkit/xpath.h"
 
 namespace {
@@ -27,7 +28,9 @@ std::string read_file(const std::string &path) {
   return bytes;
 }
 
-const char indented[] = "<config xmlns=\"http://cfgstore.orvalis.com/ns/config/1.0\">\n"
+#define CONFIG_NS CFGMIGRATE_STORE_NS_BASE "/ns/config/1.0"
+
+const char indented[] = "<config xmlns=\"" CONFIG_NS "\">\n"
                         "    <a>  <b>x</b>\n  </a>\n  <c>   </c>\n</config>\n";
 
 TEST(TestDocumentTest, InstallsDocumentRootAndContextInRunState) {
@@ -85,7 +88,7 @@ TEST(TestDocumentTest, SaveGivesTheBytesSaveDocumentWrites) {
 
   EXPECT_EQ(file, saved);
   EXPECT_EQ(saved, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                   "<config xmlns=\"http://cfgstore.orvalis.com/ns/config/1.0\">\n"
+                   "<config xmlns=\"" CONFIG_NS "\">\n"
                    "  <a>\n    <b>x</b>\n  </a>\n  <c/>\n</config>\n");
 }
 
