@@ -4,6 +4,7 @@
 
 #include "cli/log.h"
 #include "cli/run_state.h"
+#include "toolkit/child_path.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ bool nodeset_is_empty(const xmlXPathObject *result) {
 }
 
 XPathResult xpath_eval(xmlNode *node, const char *expression) {
+  if (xmlXPathObject *walked = eval_child_path(node, expression, run.xpath_context))
+    return XPathResult(walked);
   return XPathResult(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
 }
 

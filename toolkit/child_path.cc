@@ -1,0 +1,172 @@
+#include "toolkit/child_path.h"
+
+#include <cstring>
+
+#include <libxml/xpathInternals.h>
+
+namespace {
+
+constexpr int max_steps = 8;
+constexpr size_t max_name = 64;
+
+struct Name {
+  const xmlChar *uri;
+  char local[max_name];
+};
+
+struct Step {
+  Name element;
+  bool has_test;
+  Name tested;
+  const char *literal;
+  size_t literal_length;
+};
+
+bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+
+bool is_name_char(char c) {
+  return is_name_start(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// An ASCII NCName at *cursor, copied into `out`.
+bool parse_ncname(const char **cursor, char *out) {
+  const char *start = *cursor;
+  if (!is_name_start(*start))
+    return false;
+  const char *end = start + 1;
+  while (is_name_char(*end))
+    ++end;
+  size_t length = static_cast<size_t>(end - start);
+  if (length >= max_name)
+    return false;
+  memcpy(out, start, length);
+  out[length] = '\0';
+  *cursor = end;
+  return true;
+}
+
+// "prefix:local", the prefix resolved through the context.
+bool parse_qname(const char **cursor, xmlXPathContext *context, Name *name) {
+  char prefix[max_name];
+  if (!parse_ncname(cursor, prefix) || **cursor != ':')
+    return false;
+  ++*cursor;
+  if (!parse_ncname(cursor, name->local))
+    return false;
+  name->uri = xmlXPathNsLookup(context, reinterpret_cast<const xmlChar *>(prefix));
+  return name->uri != nullptr;
+}
+
+// "[p:c='text']" or with double quotes; XPath literals have no escapes.
+bool parse_test(const char **cursor, xmlXPathContext *context, Step *step) {
+  ++*cursor;
+  if (!parse_qname(cursor, context, &step->tested) || **cursor != '=')
+    return false;
+  char quote = *++*cursor;
+  if (quote != '\'' && quote != '"')
+    return false;
+  const char *literal = *cursor + 1;
+  const char *close = strchr(literal, quote);
+  if (!close || close[1] != ']')
+    return false;
+  step->has_test = true;
+  step->literal = literal;
+  step->literal_length = static_cast<size_t>(close - literal);
+  *cursor = close + 2;
+  return true;
+}
+
+int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
+  const char *cursor = expression;
+  if (cursor[0] == '.' && cursor[1] == '/')
+    cursor += 2;
+  int count = 0;
+  while (count < max_steps) {
+    Step &step = steps[count++];
+    step.has_test = false;
+    if (!parse_qname(&cursor, context, &step.element))
+      return 0;
+    if (*cursor == '[' && !parse_test(&cursor, context, &step))
+      return 0;
+    if (*cursor == '\0')
+      return count;
+    if (*cursor != '/')
+      return 0;
+    ++cursor;
+  }
+  return 0;
+}
+
+bool matches(const xmlNode *node, const Name &name) {
+  return node->type == XML_ELEMENT_NODE && node->ns && xmlStrEqual(node->ns->href, name.uri) &&
+         xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local));
+}
+
+enum class Test { fails, passes, undecided };
+
+// libxml2 compares the string value of each tested child with the literal;
+// for a child that is empty or holds one text that value is plain. Any
+// other content (elements, entity references) is left to libxml2.
+Test run_test(const xmlNode *element, const Step &step) {
+  for (const xmlNode *child = element->children; child; child = child->next) {
+    if (!matches(child, step.tested))
+      continue;
+    const xmlNode *text = child->children;
+    const xmlChar *value = reinterpret_cast<const xmlChar *>("");
+    if (text) {
+      if (text->next || (text->type != XML_TEXT_NODE && text->type != XML_CDATA_SECTION_NODE))
+        return Test::undecided;
+      value = text->content ? text->content : value;
+    }
+    if (strlen(reinterpret_cast<const char *>(value)) == step.literal_length &&
+        memcmp(value, step.literal, step.literal_length) == 0)
+      return Test::passes;
+  }
+  return Test::fails;
+}
+
+// Children of the nodes of `from`, in order, that pass the step. Children
+// of distinct nodes of one depth are disjoint and keep document order.
+bool take_step(const xmlNodeSet *from, const Step &step, xmlNodeSet *to) {
+  for (int i = 0; i < from->nodeNr; ++i) {
+    for (xmlNode *child = from->nodeTab[i]->children; child; child = child->next) {
+      if (!matches(child, step.element))
+        continue;
+      if (step.has_test) {
+        Test outcome = run_test(child, step);
+        if (outcome == Test::undecided)
+          return false;
+        if (outcome == Test::fails)
+          continue;
+      }
+      if (xmlXPathNodeSetAddUnique(to, child) < 0)
+        return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathContext *context) {
+  if (!node || !expression || !context || node->type != XML_ELEMENT_NODE)
+    return nullptr;
+  Step steps[max_steps];
+  int count = parse_path(expression, context, steps);
+  if (count == 0)
+    return nullptr;
+  xmlNodeSet *current = xmlXPathNodeSetCreate(node);
+  for (int i = 0; i < count && current; ++i) {
+    xmlNodeSet *next = xmlXPathNodeSetCreate(nullptr);
+    bool walked = next && take_step(current, steps[i], next);
+    xmlXPathFreeNodeSet(current);
+    current = next;
+    if (!walked) {
+      xmlXPathFreeNodeSet(current);
+      return nullptr;
+    }
+  }
+  if (!current)
+    return nullptr;
+  return xmlXPathWrapNodeSet(current);
+}
