@@ -188,6 +188,18 @@ TEST(CheckMode, DowngradeNamesRowsAscendingAndIgnoresFiles) {
   EXPECT_FALSE(file_exists(sandbox.path("missing.xml")));
 }
 
+// A label that does not parse has code 0, below every row.
+TEST(CheckMode, BadLabelCountsAsZero) {
+  REQUIRE_SANDBOX();
+  Sandbox sandbox;
+  SandboxResult result = run_tool(sandbox, {"-c", "1.4.07", "v1.0.17-20170913"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(
+      syslog_lines(result),
+      (std::vector<std::string>{"info: cfgmigrate(N): Error: wrong version string",
+                                "info: cfgmigrate(N): v1.0.16-20170810 <--> v1.0.17-20170907"}));
+}
+
 TEST(CheckMode, DebugEchoesArgumentsOnConsoleAndSyslog) {
   REQUIRE_SANDBOX();
   Sandbox sandbox;

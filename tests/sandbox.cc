@@ -484,6 +484,11 @@ void Sandbox::write_tmp(const std::string &name, const std::string &bytes) {
 
 SandboxResult Sandbox::run(const SandboxOptions &options) {
   SandboxResult result;
+  // Without its folder every path below would name one of the machine's own.
+  if (dir_.empty()) {
+    ADD_FAILURE() << "sandbox run without a folder";
+    return result;
+  }
   ChildPlan plan;
   fill_plan(plan, dir_, options);
   prepare_folder(plan, options);
