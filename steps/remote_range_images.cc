@@ -87,15 +87,33 @@ bool convert_through_file(const char *path, size_t size) {
 // Pairs of hex digits, high nibble first; a last unpaired character is
 // ignored, so `length` characters give length / 2 bytes.
 void decode_hex(const char *text, size_t length, unsigned char *bytes) {
+  // The value of every byte, looked up rather than tested per character.
+  uint8_t value[256];
+  for (int character = 0; character < 256; ++character)
+    value[character] = hex_digit_value(static_cast<unsigned char>(character));
+  const unsigned char *digits = reinterpret_cast<const unsigned char *>(text);
   for (size_t i = 0; i < length / 2; ++i)
-    bytes[i] = hex_digit_value(text[2 * i]) << 4 | hex_digit_value(text[2 * i + 1]);
+    bytes[i] = static_cast<unsigned char>(value[digits[2 * i]] << 4 | value[digits[2 * i + 1]]);
+}
+
+// The node's text content. An image is one long text node, read in place;
+// any other content is concatenated by libxml2 into `copy`.
+const char *text_content(xmlNode *node, Content *copy) {
+  if (!node)
+    return nullptr;
+  const xmlNode *only = node->children;
+  if (only && !only->next && only->content &&
+      (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+    return reinterpret_cast<const char *>(only->content);
+  copy->reset(xmlNodeGetContent(node));
+  return reinterpret_cast<const char *>(copy->get());
 }
 
 void convert_image(xmlNode *node, const char *tag, int index) {
-  Content content(xmlNodeGetContent(node));
-  if (!content)
+  Content copy;
+  const char *text = text_content(node, &copy);
+  if (!text)
     return;
-  const char *text = reinterpret_cast<const char *>(content.get());
   char path[128];
   snprintf(path, sizeof path, "/tmp/cpp_%s_%d.jpg", tag, index);
   size_t length = strlen(text);
