@@ -403,6 +403,34 @@ TEST_F(RunMigrationTest, RegistersNamespacesBeforeTheFirstHandler) {
   EXPECT_STREQ(reinterpret_cast<const char *>(xmlNextElementSibling(first)->name), "netconf");
 }
 
+// Row 0 reads the firewall switches through the fwbs prefix: they count
+// only in the namespace the table binds to it.
+TEST_F(RunMigrationTest, FirstHandlerQueriesWithTheRegisteredPrefixes) {
+  const struct {
+    const char *uri;
+    bool found;
+  } cases[] = {
+      {VENDOR_NS "fw-basic-settings", true},
+      {VENDOR_NS "fw-basic-setting", false},
+      {"urn:other", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.uri);
+    TestDocument document(std::string("<config xmlns=\"" CONFIG_NS "\">") + "<firewall xmlns=\"" +
+                          c.uri +
+                          "\"><lan-vpn-web-management><rest>true</rest>"
+                          "</lan-vpn-web-management></firewall></config>");
+    ASSERT_TRUE(document.parsed());
+    LogCapture log;
+    run.source_version = parse_version("v1.0.16-20170810");
+    run.target_version = parse_version("v1.0.17-20170907");
+    EXPECT_EQ(run_migration(), 0);
+    const std::string saved = document.save();
+    EXPECT_EQ(saved.find("<restconf-zone>lan-vpn</restconf-zone>") != std::string::npos, c.found);
+    EXPECT_EQ(saved.find("<rest>true</rest>") == std::string::npos, c.found);
+  }
+}
+
 TEST_F(RunMigrationTest, SameVersionRunsNoHandler) {
   TestDocument document(netconf_document);
   ASSERT_TRUE(document.parsed());
