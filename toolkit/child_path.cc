@@ -149,7 +149,9 @@ bool take_step(const xmlNodeSet *from, const Step &step, xmlNodeSet *to) {
 } // namespace
 
 xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathContext *context) {
-  if (!node || !expression || !context || node->type != XML_ELEMENT_NODE)
+  // libxml2 evaluates nothing on a node of another document or of none.
+  if (!node || !expression || !context || node->type != XML_ELEMENT_NODE ||
+      node->doc != context->doc)
     return nullptr;
   Step steps[max_steps];
   int count = parse_path(expression, context, steps);

@@ -13,6 +13,6 @@
 // of the form "./p:a/p:b" (the "./" may be absent) whose steps may carry
 // one test "[p:c='text']" against a child's text. Null when the expression
 // has another form, names a prefix `context` does not know, `node` is no
-// element, or a tested child holds more than one plain text: libxml2 then
-// evaluates it and reports any error itself.
+// element of the context's document, or a tested child holds more than one
+// plain text: libxml2 then evaluates it and reports any error itself.
 xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathContext *context);

@@ -107,6 +107,30 @@ TEST(XPathEvalTest, NullInputsGiveNoResult) {
   EXPECT_TRUE(log.lines().empty());
 }
 
+// libxml2 evaluates only relative to a node of the context's document.
+TEST(XPathEvalTest, NodeOutsideTheDocumentGivesNoResult) {
+  TestDocument document(siblings);
+  TestDocument other(siblings);
+  xmlNode *foreign = other.root();
+  document.use_context();
+  xmlNode *loose = new_element("config");
+  add_child(loose, new_element("x"));
+  const char *const expressions[] = {"./config:x", "./x", "count(./config:x)"};
+  for (const char *expression : expressions) {
+    SCOPED_TRACE(expression);
+    EXPECT_EQ(xpath_eval(loose, expression), nullptr);
+    EXPECT_EQ(xpath_eval(foreign, expression), nullptr);
+  }
+  LogCapture log(0);
+  EXPECT_EQ(xpath_remove_all(loose, "./config:x"), 1);
+  EXPECT_EQ(xpath_rename_all(foreign, "./config:x", "y"), 1);
+  EXPECT_EQ(log.texts(),
+            (Lines{"cfgmigrate(N): Error: unable to evaluate xpath expression \"./config:x\"\n",
+                   "cfgmigrate(N): Error: unable to evaluate xpath expression \"./config:x\"\n"}));
+  EXPECT_EQ(child_names(foreign).size(), 5u);
+  xmlFreeNode(loose);
+}
+
 TEST(RemoveAllTest, RemovesEveryMatch) {
   TestDocument document(siblings);
   LogCapture log;
