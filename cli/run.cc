@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include <libxml/parser.h>
+#include <malloc.h>
 
 #include "cli/command_line.h"
 #include "cli/document.h"
@@ -12,6 +13,11 @@ RunState run;
 
 int cfgmigrate_main(int argc, char **argv) {
   parse_command_line(argc, argv);
+
+  // Saving frees every blank text node, a million small blocks for a large
+  // configuration. Kept in glibc's fast bins, they would all be walked and
+  // merged again by each later large allocation and by the final free.
+  mallopt(M_MXFAST, 0);
 
   // xmlParseFile's parser, with names and blank texts shared through the
   // document's dictionary and short texts kept inside their nodes: the
