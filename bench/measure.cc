@@ -1,13 +1,14 @@
-// Runs a command several times and reports the median wall time and the
-// peak resident memory of the process (its own, from wait4), after one
-// unmeasured run that warms the page cache.
+// Runs commands several times, interleaved, and reports for each the median
+// wall time and the peak resident memory of its process (its own, from
+// wait4), after one unmeasured run of each that warms the page cache.
+// Interleaving lets a busy machine weigh on every command alike.
 //
-//   measure RUNS COMMAND [ARGUMENTS...]
+//   measure RUNS COMMAND [ARGUMENTS...] [:: COMMAND [ARGUMENTS...]]...
 //
-// Prints one line: median, fastest and slowest wall seconds, the median
-// peak resident set in KiB, and the median CPU seconds (user + system),
-// which a busy machine disturbs less than the wall time. The command's standard output is
-// discarded. Fails when any run of the command does not exit with status 0.
+// Prints one line per command: median, fastest and slowest wall seconds,
+// the median peak resident set in KiB, and the median CPU seconds (user +
+// system). Commands' standard output is discarded. Fails when any run of
+// a command does not exit with status 0.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +21,9 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr int max_runs = 100;
+constexpr int max_commands = 8;
 
 struct Sample {
   double seconds;
@@ -69,37 +73,56 @@ bool run_once(char **command, Sample *sample) {
   return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  if (argc < 3) {
-    fputs("usage: measure RUNS COMMAND [ARGUMENTS...]\n", stderr);
-    return 2;
-  }
-  int runs = atoi(argv[1]);
-  if (runs < 1 || runs > 1000) {
-    fputs("measure: RUNS must be 1 to 1000\n", stderr);
-    return 2;
-  }
-  char **command = argv + 2;
-  Sample warm_up;
-  if (!run_once(command, &warm_up))
-    return 1;
-  double seconds[1000];
-  double cpu_seconds[1000];
-  long peaks[1000];
+void report(const Sample *samples, int runs) {
+  double seconds[max_runs], cpu_seconds[max_runs];
+  long peaks[max_runs];
   for (int i = 0; i < runs; ++i) {
-    Sample sample;
-    if (!run_once(command, &sample))
-      return 1;
-    seconds[i] = sample.seconds;
-    cpu_seconds[i] = sample.cpu_seconds;
-    peaks[i] = sample.peak_kib;
+    seconds[i] = samples[i].seconds;
+    cpu_seconds[i] = samples[i].cpu_seconds;
+    peaks[i] = samples[i].peak_kib;
   }
   std::sort(seconds, seconds + runs);
   std::sort(cpu_seconds, cpu_seconds + runs);
   std::sort(peaks, peaks + runs);
   printf("%.6f %.6f %.6f %ld %.6f\n", seconds[runs / 2], seconds[0], seconds[runs - 1],
          peaks[runs / 2], cpu_seconds[runs / 2]);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 3) {
+    fputs("usage: measure RUNS COMMAND [ARGUMENTS...] [:: COMMAND [ARGUMENTS...]]...\n", stderr);
+    return 2;
+  }
+  int runs = atoi(argv[1]);
+  if (runs < 1 || runs > max_runs) {
+    fputs("measure: RUNS must be 1 to 100\n", stderr);
+    return 2;
+  }
+  // Split the rest at "::" into NULL-terminated argument vectors.
+  char **commands[max_commands];
+  int count = 0;
+  for (int i = 2; i < argc && count < max_commands; ++i) {
+    commands[count++] = argv + i;
+    while (i < argc && strcmp(argv[i], "::") != 0)
+      ++i;
+    if (i < argc)
+      argv[i] = nullptr;
+  }
+  static Sample samples[max_commands][max_runs];
+  Sample warm_up;
+  for (int c = 0; c < count; ++c) {
+    if (!run_once(commands[c], &warm_up))
+      return 1;
+  }
+  for (int r = 0; r < runs; ++r) {
+    for (int c = 0; c < count; ++c) {
+      if (!run_once(commands[c], &samples[c][r]))
+        return 1;
+    }
+  }
+  for (int c = 0; c < count; ++c)
+    report(samples[c], runs);
   return 0;
 }
