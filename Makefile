@@ -10,7 +10,11 @@ BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 
-.PHONY: all build deps test-deps test demo bench clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 120
+FUZZ_PACKAGES = clang libclang-rt-dev make cmake pkg-config libxml2-dev
+
+.PHONY: all build deps test-deps test demo bench fuzz clean
 
 all: build
 
@@ -35,6 +39,17 @@ demo: test-deps build
 bench:
 	@scripts/ensure-deps.sh $(BENCH_PACKAGES)
 	scripts/bench.sh
+
+# libFuzzer targets built with clang and the sanitizers, FUZZ_SECONDS each.
+# The migration writes /tmp/cpp_*.jpg: the fuzzer takes a private tmpfs /tmp
+# (needs root or user namespaces). Not part of `make test`, which replays
+# the kept findings.
+fuzz:
+	@scripts/ensure-deps.sh $(FUZZ_PACKAGES)
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCFGMIGRATE_FUZZ=ON -DCFGMIGRATE_TESTS=OFF \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)
