@@ -7,14 +7,22 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk
+TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 120
 FUZZ_PACKAGES = clang libclang-rt-dev make cmake pkg-config libxml2-dev
 
-.PHONY: all build deps test-deps test demo bench fuzz clean
+# The second build of `make test`: AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer. Any report ends its process with a failure;
+# libraries the tests LD_PRELOAD come before the runtime, so its order check
+# is off.
+ASAN_BUILD ?= build-asan
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: all build deps test-deps test sanitized-build demo bench fuzz clean
 
 all: build
 
@@ -28,8 +36,13 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: test-deps build
+sanitized-build: deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DCFGMIGRATE_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test: test-deps build sanitized-build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 demo: test-deps build
 	@scripts/demo.sh $(BUILD)/cfgmigrate
@@ -52,4 +65,4 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

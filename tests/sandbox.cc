@@ -194,6 +194,10 @@ void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &op
   for (const std::string &arg : options.args)
     plan.argv_storage.push_back(arg);
   plan.env_storage = {"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LC_ALL=C"};
+  // A sanitizer build of the tool runs with the settings the tests run with.
+  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char *value = getenv(name))
+      plan.env_storage.push_back(std::string(name) + "=" + value);
   for (const std::string &entry : options.env)
     plan.env_storage.push_back(entry);
   for (std::string &arg : plan.argv_storage)
@@ -497,6 +501,10 @@ SandboxResult Sandbox::run(const SandboxOptions &options) {
     ADD_FAILURE() << "sandbox run failed: " << error;
     result.status = -1;
   }
+  // Whatever else a test expects, a sanitizer report fails it.
+  for (const char *mark : {"Sanitizer:", "runtime error:"})
+    if (result.err.find(mark) != std::string::npos)
+      ADD_FAILURE() << "sanitizer report from the run:\n" << result.err;
   result.console = read(plan.console);
   result.console_lines = split_lines(result.console);
   return result;
