@@ -13,7 +13,7 @@ work=$build/fuzz
 
 seed_migration() {
   for file in "$source"/examples/*.xml "$source"/tests/cases/*/input.xml \
-    "$source"/tests/cases/*/expected.xml "$source"/tests/hostile/*/input*; do
+    "$source"/tests/cases/*/expected.xml "$source"/tests/hostile/*.xml; do
     [ -f "$file" ] || continue
     name=$(printf %s "${file#"$source"/}" | tr / _)
     cp "$file" "$1/seed-$name"
