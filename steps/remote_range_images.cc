@@ -1,11 +1,13 @@
 // Row 4: the allowed remote address range moves into a start-end-addresses
 // container, and captive-portal images move from hex text to Base64, each
 // passing once through a file under /tmp.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,40 +50,57 @@ using Content = std::unique_ptr<xmlChar, ContentFree>;
 // completion then finds no room still pass, exactly as the encoder gives them.
 bool base64_fits(size_t size) { return 4 * (size / 3) + size % 3 < size_t{store_size}; }
 
-// The image's bytes, exactly, in a file that is new or a regular file we may
-// truncate. A symbolic link planted at the path is never followed, and a
-// FIFO neither blocks the open nor takes the bytes.
-bool write_image_file(const char *path, const unsigned char *bytes, size_t size) {
-  int descriptor =
-      open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+// The image's file, new or a regular file we may truncate, opened for
+// writing and locked. Runs converting at the same time use the same names:
+// the lock, taken before the truncation, keeps another run from touching
+// the file until this one has read its image back. A symbolic link planted
+// at the path is never followed, and a FIFO neither blocks the open nor
+// takes the bytes. -1 when the file cannot be had.
+int open_locked_image_file(const char *path) {
+  int descriptor = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
   if (descriptor < 0)
-    return false;
+    return -1;
   struct stat status;
-  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+      flock(descriptor, LOCK_EX) != 0 || ftruncate(descriptor, 0) != 0) {
     close(descriptor);
-    return false;
+    return -1;
   }
-  FILE *file = fdopen(descriptor, "wb");
-  if (!file) {
-    close(descriptor);
-    return false;
-  }
-  bool written = fwrite(bytes, 1, size, file) == size;
-  return fclose(file) == 0 && written;
+  return descriptor;
 }
 
-// Writes the image to its file and reads the file back as Base64 text.
-// True when base64_text now holds this image's text; a file that could not
-// be written is not read, since an earlier run may have left another image
-// under the same name.
+bool write_all(int descriptor, const unsigned char *bytes, size_t size) {
+  while (size > 0) {
+    ssize_t written = write(descriptor, bytes, size);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// Writes the image to its file and reads the file back as Base64 text,
+// holding the file's lock throughout. True when base64_text now holds this
+// image's text; a file that could not be written is not read, since an
+// earlier run may have left another image under the same name.
 bool convert_through_file(const char *path, size_t size) {
-  if (!write_image_file(path, image_bytes, size))
+  int descriptor = open_locked_image_file(path);
+  if (descriptor < 0)
     return false;
-  // The encoder leaves the store untouched when it cannot open the file,
-  // and an empty image comes back as a lone NUL.
-  base64_text[0] = '?';
-  int32_t count = base64_encode_file(path, base64_text, store_size);
-  return count > 0 || base64_text[0] == '\0';
+  bool converted = false;
+  if (write_all(descriptor, image_bytes, size)) {
+    // The encoder leaves the store untouched when it cannot open the file,
+    // and an empty image comes back as a lone NUL.
+    base64_text[0] = '?';
+    int32_t count = base64_encode_file(path, base64_text, store_size);
+    converted = count > 0 || base64_text[0] == '\0';
+  }
+  // Closing releases the lock.
+  close(descriptor);
+  return converted;
 }
 
 // Pairs of hex digits, high nibble first; a last unpaired character is
