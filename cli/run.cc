@@ -19,10 +19,7 @@ int cfgmigrate_main(int argc, char **argv) {
   // merged again by each later large allocation and by the final free.
   mallopt(M_MXFAST, 0);
 
-  // xmlParseFile's parser, with names and blank texts shared through the
-  // document's dictionary and short texts kept inside their nodes: the
-  // same tree and output bytes, in about four fifths of the memory.
-  run.document = xmlReadFile(run.input_path, nullptr, XML_PARSE_COMPACT);
+  run.document = load_document(run.input_path);
   if (!run.document) {
     log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
     return 3;
