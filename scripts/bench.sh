@@ -131,12 +131,17 @@ fit_exponent() {
     END { printf "%.3f", (n * sxy - sx * sy) / (n * sxx - sx * sx) }' "$data/results.txt"
 }
 
+# The time factor of one doubling of the input, by the fitted exponent.
+doubling_of_fit() {
+  awk -v e="$(fit_exponent "$1")" 'BEGIN { printf "%.2fx", exp(e * log(2)) }'
+}
+
 # Largest ratio of the time at one size to the time at half of it.
 worst_doubling() {
   awk -v column="$1" '{ t[$1] = $column } END { worst = 0
     for (s in t) if ((s / 2) in t && t[s] / t[s / 2] > worst) {
       worst = t[s] / t[s / 2]; at = s }
-    printf "%.2f (%d MiB)", worst, at }' "$data/results.txt"
+    printf "%.2fx (%d MiB)", worst, at }' "$data/results.txt"
 }
 
 footprint() {
@@ -231,8 +236,8 @@ write_report() {
     echo "|---|---|---|"
     echo "$last_row" | awk '{ printf "| upgrade time at %d MiB | <= 1.10x floor | %.2fx wall (%.3f s vs %.3f s), %.2fx CPU |\n", $1, $3 / $8, $3, $8, $7 / $12
       printf "| upgrade peak memory at %d MiB | <= 1.05x floor | %.3fx (%.1f MB vs %.1f MB) |\n", $1, $6 / $11, $6 / 1024, $11 / 1024 }'
-    echo "| scaling: fitted exponent of time against size (log-log least squares) | 1 | upgrade $(fit_exponent 3), downgrade $(fit_exponent 13), floor $(fit_exponent 8) |"
-    echo "| doubling the input | <= 2.1x time | upgrade worst $(worst_doubling 3), downgrade worst $(worst_doubling 13) |"
+    echo "| scaling: fitted exponent of time against size, $(echo $sizes | tr ' ' ',') MiB (log-log least squares) | 1 | wall: upgrade $(fit_exponent 3), downgrade $(fit_exponent 13), floor $(fit_exponent 8); CPU: upgrade $(fit_exponent 7), downgrade $(fit_exponent 17), floor $(fit_exponent 12) |"
+    echo "| doubling the input | <= 2.1x time | by the fit (2^exponent): upgrade $(doubling_of_fit 3) wall, $(doubling_of_fit 7) CPU; downgrade $(doubling_of_fit 13) wall, $(doubling_of_fit 17) CPU. Worst single doubling: upgrade $(worst_doubling 3) wall, $(worst_doubling 7) CPU; downgrade $(worst_doubling 13) wall, $(worst_doubling 17) CPU |"
     echo "| image conversion (hex text through decode, file write, read-back, Base64) | >= 200 MB/s | $image_rate MB/s ($hex_bytes bytes of hex in $image_seconds s) |"
     echo "| stripped Release executable, $(uname -m) | <= 48 KiB | $stripped_bytes bytes ($(awk -v b="$stripped_bytes" 'BEGIN { printf "%.1f", b / 1024 }') KiB) |"
     echo
