@@ -99,7 +99,8 @@ bool find_target(const char *path, Target *target) {
     return false;
   if (stat(target->path.c_str(), &target->status) == 0) {
     target->exists = true;
-    return S_ISREG(target->status.st_mode);
+    // A file we may not write stays as the direct write leaves it: unwritten.
+    return S_ISREG(target->status.st_mode) && access(target->path.c_str(), W_OK) == 0;
   }
   return errno == ENOENT;
 }
