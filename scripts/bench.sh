@@ -7,7 +7,8 @@
 # Settings (environment): BENCH_SIZES (MiB, default "1 2 4 8 16 32 64"),
 # BENCH_RUNS (measured runs per figure, median quoted; default 5),
 # BENCH_SEED, BENCH_BUILD (build folder), BENCH_REFERENCE_TOOL (another
-# cfgmigrate whose outputs must equal this one's byte for byte).
+# cfgmigrate whose outputs must equal this one's byte for byte) and
+# BENCH_REFERENCE_NAME (how the report names it).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -267,6 +268,11 @@ write_report() {
     echo "Load average during the measurement: $(cat "$data/load.txt")."
     echo "On a busy machine wall times vary by tens of percent from run to run, CPU times less."
     echo
+    if [ -n "${BENCH_REFERENCE_TOOL:-}" ]; then
+      echo "Every upgrade and downgrade output was compared byte for byte with that of"
+      echo "\`${BENCH_REFERENCE_NAME:-$BENCH_REFERENCE_TOOL}\` on the same input: identical."
+      echo
+    fi
     echo "Output checksums (first 16 hex digits of SHA-256), upgrade and downgrade, per size:"
     echo
     awk '{ printf "- %d MiB: %s %s\n", $1, $23, $24 }' "$data/results.txt"
