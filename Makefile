@@ -7,7 +7,7 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk
+TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk groff-base
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 
 FUZZ_BUILD ?= build-fuzz
