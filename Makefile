@@ -1,5 +1,6 @@
 # Thin wrapper over CMake: `make demo` and `make test` set up everything.
 BUILD ?= build
+CROSS_BUILD ?= build-aarch64
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 ifeq ($(CI),true)
@@ -9,6 +10,11 @@ endif
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk groff-base
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
+# Debian's cross compiler, the target's libraries as multiarch packages, and
+# the emulator that runs the aarch64 tests here.
+CROSS_PACKAGES = make cmake pkg-config g++-aarch64-linux-gnu qemu-user \
+	libxml2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
+	diffutils util-linux bsdutils mawk groff-base
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 120
@@ -22,7 +28,8 @@ ASAN_BUILD ?= build-asan
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:verify_asan_link_order=0 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all build deps test-deps test sanitized-build demo bench fuzz clean
+.PHONY: all build deps test-deps test sanitized-build demo bench fuzz clean cross-deps \
+	cross-test
 
 all: build
 
@@ -43,6 +50,16 @@ sanitized-build: deps
 test: test-deps build sanitized-build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Builds the tool and every test for aarch64 and runs them under qemu-aarch64.
+cross-test: cross-deps
+	cmake -S . -B $(CROSS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+		$(CMAKE_FLAGS) >/dev/null
+	cmake --build $(CROSS_BUILD) -j $(JOBS)
+	ctest --test-dir $(CROSS_BUILD) --output-on-failure -j $(JOBS)
+
+cross-deps:
+	@scripts/ensure-deps.sh $(CROSS_PACKAGES)
 
 demo: test-deps build
 	@scripts/demo.sh $(BUILD)/cfgmigrate
@@ -65,4 +82,4 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(CROSS_BUILD)
