@@ -38,5 +38,5 @@ for arch in $new_archs; do
   dpkg --add-architecture "$arch"
 done
 echo "Installing:$missing"
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends$missing
+apt-get -o DPkg::Lock::Timeout=600 update -qq
+apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends$missing
