@@ -22,8 +22,11 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # Runs the test programs, and through them the tool, on the build machine.
-# -L lets the emulator find the target's loader and C++ runtime.
+# The target's loader and libraries are the multiarch ones (libc6:arm64 comes
+# with libxml2:arm64) at their usual paths. No "-L /usr/aarch64-linux-gnu":
+# its loader, of another glibc build than /lib/aarch64-linux-gnu/libc.so.6,
+# hangs every forked child.
 find_program(CFGMIGRATE_QEMU_AARCH64 qemu-aarch64)
 if(CFGMIGRATE_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CFGMIGRATE_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CFGMIGRATE_QEMU_AARCH64})
 endif()

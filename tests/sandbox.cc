@@ -24,6 +24,11 @@
 #ifndef SANDBOX_ROOT
 #error "SANDBOX_ROOT must name a folder of the build tree"
 #endif
+// A cross-built tool runs through qemu-user, given as its words separated by
+// blanks (CMAKE_CROSSCOMPILING_EMULATOR).
+#ifndef CFGMIGRATE_EMULATOR
+#define CFGMIGRATE_EMULATOR ""
+#endif
 
 namespace {
 
@@ -175,6 +180,17 @@ void build_namespace(const ChildPlan &plan) {
   child_fail(plan, plan.argv[0]);
 }
 
+std::vector<std::string> split_words(const std::string &text) {
+  std::vector<std::string> words;
+  size_t start = text.find_first_not_of(' ');
+  while (start != std::string::npos) {
+    size_t end = text.find(' ', start);
+    words.push_back(text.substr(start, end - start));
+    start = text.find_first_not_of(' ', end);
+  }
+  return words;
+}
+
 void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &options) {
   plan.dir = dir;
   plan.host_dev = dir + "/.host-dev";
@@ -190,16 +206,26 @@ void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &op
     plan.device_sources.push_back(plan.host_dev + "/" + device);
     plan.device_targets.push_back(std::string("/dev/") + device);
   }
-  plan.argv_storage.push_back(options.binary.empty() ? cfgmigrate_binary() : options.binary);
-  for (const std::string &arg : options.args)
-    plan.argv_storage.push_back(arg);
   plan.env_storage = {"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin", "LC_ALL=C"};
   // A sanitizer build of the tool runs with the settings the tests run with.
   for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char *value = getenv(name))
       plan.env_storage.push_back(std::string(name) + "=" + value);
-  for (const std::string &entry : options.env)
-    plan.env_storage.push_back(entry);
+  if (options.binary.empty() && *CFGMIGRATE_EMULATOR) {
+    plan.argv_storage = split_words(CFGMIGRATE_EMULATOR);
+    // "-E" hands the variable to the tool alone: an LD_PRELOAD of a target
+    // library would otherwise be tried on the emulator itself.
+    for (const std::string &entry : options.env) {
+      plan.argv_storage.push_back("-E");
+      plan.argv_storage.push_back(entry);
+    }
+  } else {
+    for (const std::string &entry : options.env)
+      plan.env_storage.push_back(entry);
+  }
+  plan.argv_storage.push_back(options.binary.empty() ? cfgmigrate_binary() : options.binary);
+  for (const std::string &arg : options.args)
+    plan.argv_storage.push_back(arg);
   for (std::string &arg : plan.argv_storage)
     plan.argv.push_back(arg.data());
   plan.argv.push_back(nullptr);
