@@ -191,6 +191,19 @@ std::vector<std::string> split_words(const std::string &text) {
   return words;
 }
 
+// True for the built tool, named by its path or through a link to it.
+bool is_built_tool(const std::string &dir, const std::string &binary) {
+  if (binary.empty())
+    return true;
+  std::string path = binary[0] == '/' ? binary : dir + "/" + binary;
+  char *resolved = realpath(path.c_str(), nullptr);
+  char *tool = realpath(cfgmigrate_binary(), nullptr);
+  bool same = resolved && tool && strcmp(resolved, tool) == 0;
+  free(resolved);
+  free(tool);
+  return same;
+}
+
 void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &options) {
   plan.dir = dir;
   plan.host_dev = dir + "/.host-dev";
@@ -211,7 +224,7 @@ void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &op
   for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char *value = getenv(name))
       plan.env_storage.push_back(std::string(name) + "=" + value);
-  if (options.binary.empty() && *CFGMIGRATE_EMULATOR) {
+  if (*CFGMIGRATE_EMULATOR && is_built_tool(dir, options.binary)) {
     plan.argv_storage = split_words(CFGMIGRATE_EMULATOR);
     // "-E" hands the variable to the tool alone: an LD_PRELOAD of a target
     // library would otherwise be tried on the emulator itself.
