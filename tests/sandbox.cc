@@ -525,6 +525,16 @@ void Sandbox::write_tmp(const std::string &name, const std::string &bytes) {
     ADD_FAILURE() << "cannot write " << tmp_path(name) << ": " << strerror(errno);
 }
 
+std::string Sandbox::tool_for_scripts() {
+  if (!*CFGMIGRATE_EMULATOR)
+    return cfgmigrate_binary();
+  std::string launcher =
+      write(".cfgmigrate", std::string("#!/bin/sh\nexec " CFGMIGRATE_EMULATOR " '") +
+                               cfgmigrate_binary() + "' \"$@\"\n");
+  chmod(launcher.c_str(), 0755);
+  return launcher;
+}
+
 SandboxResult Sandbox::run(const SandboxOptions &options) {
   SandboxResult result;
   // Without its folder every path below would name one of the machine's own.

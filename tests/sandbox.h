@@ -56,6 +56,10 @@ public:
   // Host path of a file in the private /tmp.
   std::string tmp_path(const std::string &name) const;
   void write_tmp(const std::string &name, const std::string &bytes);
+  // What a shell script run here starts the tool by: the built cfgmigrate,
+  // or for a cross build a script of this folder that runs it through the
+  // emulator.
+  std::string tool_for_scripts();
 
   SandboxResult run(const SandboxOptions &options);
 

@@ -69,7 +69,7 @@ SandboxResult run_same_version(Sandbox &sandbox, const std::string &input,
 SandboxResult run_script(Sandbox &sandbox, const std::string &script) {
   SandboxOptions options;
   options.binary = "/bin/sh";
-  options.args = {"-c", script, cfgmigrate_binary()};
+  options.args = {"-c", script, sandbox.tool_for_scripts()};
   return sandbox.run(options);
 }
 
