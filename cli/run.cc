@@ -17,7 +17,10 @@ int cfgmigrate_main(int argc, char **argv) {
   // Saving frees every blank text node, a million small blocks for a large
   // configuration. Kept in glibc's fast bins, they would all be walked and
   // merged again by each later large allocation and by the final free.
+  // musl, the usual C library of router firmware, has no such tuning.
+#ifdef M_MXFAST
   mallopt(M_MXFAST, 0);
+#endif
 
   run.document = load_document(run.input_path);
   if (!run.document) {

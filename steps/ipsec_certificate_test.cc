@@ -9,18 +9,6 @@
 
 namespace {
 
-struct EditCase {
-  const char *name;
-  const char *input;    // inside <config>
-  const char *expected; // inside <config>
-};
-
-void PrintTo(const EditCase &c, std::ostream *out) { *out << c.name; }
-
-std::string config(const char *inner) {
-  return std::string("<config xmlns='@config@'>") + inner + "</config>";
-}
-
 // The wrapper is made without a namespace and libxml2 declares none on
 // save, so under a default namespace it reads back inside that namespace.
 const EditCase cases[] = {

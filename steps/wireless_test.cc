@@ -10,18 +10,6 @@
 
 namespace {
 
-struct EditCase {
-  const char *name;
-  const char *input;    // inside <config>
-  const char *expected; // inside <config>
-};
-
-void PrintTo(const EditCase &c, std::ostream *out) { *out << c.name; }
-
-std::string config(const char *inner) {
-  return std::string("<config xmlns='@config@'>") + inner + "</config>";
-}
-
 // ---- MAC filter action ------------------------------------------------
 
 const EditCase mac_filter_cases[] = {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,21 @@ public:
   FailNodeAllocations(const FailNodeAllocations &) = delete;
   FailNodeAllocations &operator=(const FailNodeAllocations &) = delete;
 };
+
+// A table-driven edit: a document before and after the step, each written
+// as the inside of <config>.
+struct EditCase {
+  const char *name;
+  const char *input;
+  const char *expected;
+};
+
+inline void PrintTo(const EditCase &c, std::ostream *out) { *out << c.name; }
+
+// `inner` wrapped in the root element of the configuration store.
+inline std::string config(const char *inner) {
+  return std::string("<config xmlns='@config@'>") + inner + "</config>";
+}
 
 // A step test: load() installs a document in the run state, saved() gives
 // the bytes the tool would write, log_ holds every line logged meanwhile.
