@@ -16,23 +16,14 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 
+#include "tests/file_bytes.h"
+
 namespace {
 
 constexpr char old_bytes[] = "<config>old</config>\n";
 constexpr char document_text[] = "<config><a>1</a><b/></config>";
 
-std::string read_file(const std::string &path) {
-  std::string bytes;
-  FILE *file = fopen(path.c_str(), "rb");
-  if (!file)
-    return bytes;
-  for (int c; (c = getc(file)) != EOF;)
-    bytes.push_back(static_cast<char>(c));
-  fclose(file);
-  return bytes;
-}
-
-void write_file(const std::string &path, const std::string &bytes, mode_t mode = 0644) {
+void write_file_mode(const std::string &path, const std::string &bytes, mode_t mode = 0644) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
   ASSERT_GE(fd, 0) << path;
   ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -122,7 +113,7 @@ protected:
 TEST_F(SafeSaveTest, ReplacesAFileWithTheSaversBytesAndLeavesNothingElse) {
   std::string expected = direct_bytes();
   ASSERT_FALSE(expected.empty());
-  write_file(path("out.xml"), old_bytes);
+  write_file_mode(path("out.xml"), old_bytes);
   ino_t old_inode = inode_of(path("out.xml"));
 
   EXPECT_EQ(save_document_safely(path("out.xml").c_str(), document_), 0);
@@ -136,7 +127,7 @@ TEST_F(SafeSaveTest, CompressedDocumentsStayCompressedAsTheSaverWritesThem) {
   std::string expected = direct_bytes();
   ASSERT_GE(expected.size(), 2u);
   ASSERT_EQ(expected.substr(0, 2), "\x1f\x8b") << "the saver no longer compresses";
-  write_file(path("out.xml.gz"), old_bytes);
+  write_file_mode(path("out.xml.gz"), old_bytes);
 
   EXPECT_EQ(save_document_safely(path("out.xml.gz").c_str(), document_), 0);
   EXPECT_EQ(read_file(path("out.xml.gz")), expected);
@@ -159,7 +150,7 @@ TEST_F(SafeSaveTest, ModeOfReplacedOrNewFile) {
     SCOPED_TRACE(c.name);
     std::string out = path(c.name);
     if (c.exists)
-      write_file(out, old_bytes, c.mode_before);
+      write_file_mode(out, old_bytes, c.mode_before);
     umask(c.mask);
     EXPECT_EQ(save_document_safely(out.c_str(), document_), 0);
     umask(022);
@@ -172,7 +163,7 @@ TEST_F(SafeSaveTest, ModeOfReplacedOrNewFile) {
 TEST_F(SafeSaveTest, OwnerAndGroupKeptWhenRoot) {
   if (geteuid() != 0)
     GTEST_SKIP() << "only root can give a file another owner";
-  write_file(path("out.xml"), old_bytes, 0640);
+  write_file_mode(path("out.xml"), old_bytes, 0640);
   ASSERT_EQ(chown(path("out.xml").c_str(), 4321, 8765), 0);
 
   EXPECT_EQ(save_document_safely(path("out.xml").c_str(), document_), 0);
@@ -186,7 +177,7 @@ TEST_F(SafeSaveTest, OwnerAndGroupKeptWhenRoot) {
 TEST_F(SafeSaveTest, LinksStayAndTheFileTheyNameIsReplaced) {
   std::string expected = direct_bytes();
   ASSERT_EQ(mkdir(path("real").c_str(), 0755), 0);
-  write_file(path("real/config.xml"), old_bytes, 0600);
+  write_file_mode(path("real/config.xml"), old_bytes, 0600);
   // out.xml -> hop (relative) -> real/config.xml
   ASSERT_EQ(symlink("real/config.xml", path("hop").c_str()), 0);
   ASSERT_EQ(symlink("hop", path("out.xml").c_str()), 0);
@@ -245,7 +236,7 @@ TEST_F(SafeSaveTest, FailedSaveKeepsTheOldFileAndRemovesItsTemporaryFile) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    write_file(path("out.xml"), old_bytes, 0640);
+    write_file_mode(path("out.xml"), old_bytes, 0640);
     save_calls = c.calls;
     EXPECT_EQ(save_document_safely(path("out.xml").c_str(), document_), -1);
     save_calls = saved_calls_;
@@ -278,7 +269,7 @@ TEST_F(SafeSaveTest, NoTemporaryFile) {
     std::string out = path("out.xml");
     remove(out.c_str());
     if (c.exists)
-      write_file(out, old_bytes);
+      write_file_mode(out, old_bytes);
     ino_t old_inode = inode_of(out);
     failing_errno = c.error;
     save_calls.make_temp = fail_make_temp;
@@ -293,7 +284,7 @@ TEST_F(SafeSaveTest, NoTemporaryFile) {
 }
 
 TEST_F(SafeSaveTest, AbandonedTemporaryFilesAreRemovedOthersKept) {
-  write_file(path("out.xml"), old_bytes);
+  write_file_mode(path("out.xml"), old_bytes);
   const char *abandoned[] = {".out.xml.cfgmigrate-abc123", ".out.xml.cfgmigrate-Z9Z9Z9"};
   const char *not_ours[] = {
       ".out.xml.cfgmigrate-abc12",
@@ -304,11 +295,11 @@ TEST_F(SafeSaveTest, AbandonedTemporaryFilesAreRemovedOthersKept) {
       "out.xml.cfgmigrate-abc123",
   };
   for (const char *name : abandoned)
-    write_file(path(name), "<?xml ver");
+    write_file_mode(path(name), "<?xml ver");
   for (const char *name : not_ours)
-    write_file(path(name), "keep");
+    write_file_mode(path(name), "keep");
   // One still being written by another run holds its lock.
-  write_file(path(".out.xml.cfgmigrate-locked"), "<?xml");
+  write_file_mode(path(".out.xml.cfgmigrate-locked"), "<?xml");
   int held = open(path(".out.xml.cfgmigrate-locked").c_str(), O_RDONLY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);

@@ -10,26 +10,7 @@
 
 #include <gtest/gtest.h>
 
-inline std::string read_file(const std::string &path) {
-  std::string bytes;
-  FILE *file = fopen(path.c_str(), "rb");
-  if (!file)
-    return bytes;
-  char chunk[65536];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-    bytes.append(chunk, got);
-  fclose(file);
-  return bytes;
-}
-
-inline bool write_file(const std::string &path, const std::string &bytes) {
-  FILE *file = fopen(path.c_str(), "wb");
-  if (!file)
-    return false;
-  bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return fclose(file) == 0 && written;
-}
+#include "tests/file_bytes.h"
 
 // RFC 4648 Base64 of `bytes`, padded.
 inline std::string reference_base64(const std::string &bytes) {

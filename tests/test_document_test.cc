@@ -13,20 +13,10 @@
 #include "cli/log.h"
 #include "cli/run_state.h"
 #include "engine/namespace_config.h"
+#include "tests/file_bytes.h"
 #include "toolkit/xpath.h"
 
 namespace {
-
-std::string read_file(const std::string &path) {
-  std::string bytes;
-  FILE *file = fopen(path.c_str(), "rb");
-  if (!file)
-    return bytes;
-  for (int c; (c = getc(file)) != EOF;)
-    bytes.push_back(static_cast<char>(c));
-  fclose(file);
-  return bytes;
-}
 
 #define CONFIG_NS CFGMIGRATE_STORE_NS_BASE "/ns/config/1.0"
 

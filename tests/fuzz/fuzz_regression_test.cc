@@ -7,21 +7,11 @@
 #include <libxml/parser.h>
 
 #include "cli/log.h"
+#include "tests/file_bytes.h"
 #include "tests/fuzz/fuzz_entry.h"
 #include "tests/private_tmp.h"
 
 namespace {
-
-std::string read_file(const std::string &path) {
-  std::string bytes;
-  FILE *file = fopen(path.c_str(), "rb");
-  if (!file)
-    return bytes;
-  for (int c; (c = getc(file)) != EOF;)
-    bytes.push_back(static_cast<char>(c));
-  fclose(file);
-  return bytes;
-}
 
 // Every file of the folder but its README.
 std::vector<std::string> inputs_in(const std::string &directory) {
