@@ -31,20 +31,6 @@ void write_file_mode(const std::string &path, const std::string &bytes, mode_t m
   chmod(path.c_str(), mode);
 }
 
-std::set<std::string> names_in(const std::string &directory) {
-  std::set<std::string> names;
-  DIR *listing = opendir(directory.c_str());
-  if (!listing)
-    return names;
-  while (const dirent *entry = readdir(listing)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..")
-      names.insert(name);
-  }
-  closedir(listing);
-  return names;
-}
-
 ino_t inode_of(const std::string &path) {
   struct stat status {};
   stat(path.c_str(), &status);

@@ -31,16 +31,6 @@ const char background_expression[] =
 const char logo_expression[] =
     "./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:logo/cpp:content";
 
-std::string hex(const std::string &bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned char byte : bytes) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
-
 std::string content_of(xmlNode *node) {
   xmlChar *content = xmlNodeGetContent(node);
   std::string text = content ? reinterpret_cast<const char *>(content) : "<null>";
@@ -356,7 +346,7 @@ TEST_P(SizeTest, ImageWithinStoresOrKeptAsHex) {
   const SizeCase &c = GetParam();
   load(portal_xml({"00"}, {}));
   std::string bytes = patterned_bytes(c.hex_length / 2);
-  std::string text = hex(bytes) + std::string(c.hex_length % 2, 'F');
+  std::string text = hex_text(bytes) + std::string(c.hex_length % 2, 'F');
   set_background(0, text);
   forward();
   if (c.base64_length == 0) {

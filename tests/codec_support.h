@@ -12,6 +12,16 @@
 
 #include "tests/file_bytes.h"
 
+// `bytes` as hex text, two digits a byte, high nibble first.
+inline std::string hex_text(const std::string &bytes, const char *digits = "0123456789ABCDEF") {
+  std::string text;
+  for (unsigned char byte : bytes) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
+
 // RFC 4648 Base64 of `bytes`, padded.
 inline std::string reference_base64(const std::string &bytes) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -16,16 +16,6 @@ constexpr int logos = 2;
 // Large enough that writing and reading back an image takes a while.
 constexpr size_t image_size = 60000;
 
-std::string hex_of(const std::string &bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned char byte : bytes) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
-
 struct Portal {
   std::string document;
   std::vector<std::string> images; // backgrounds, then logos, in document order
@@ -43,9 +33,10 @@ Portal make_portal(std::mt19937 &random) {
   std::string profiles;
   for (int i = 0; i < backgrounds; ++i) {
     profiles += "<portal-profile><name>p" + std::to_string(i) + "</name><portal-ux>";
-    profiles += "<background><content>" + hex_of(portal.images[i]) + "</content></background>";
+    profiles += "<background><content>" + hex_text(portal.images[i]) + "</content></background>";
     if (i < logos)
-      profiles += "<logo><content>" + hex_of(portal.images[backgrounds + i]) + "</content></logo>";
+      profiles +=
+          "<logo><content>" + hex_text(portal.images[backgrounds + i]) + "</content></logo>";
     profiles += "</portal-ux></portal-profile>";
   }
   portal.document = with_namespaces("<config><portal-profiles xmlns=\"{cpp}\">" + profiles +

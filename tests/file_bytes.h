@@ -1,7 +1,10 @@
-// Whole-file reads and writes for tests that check bytes on disk.
+// Whole-file reads and writes, and folder listings, for tests that check
+// what is on disk.
 #pragma once
 
 #include <cstdio>
+#include <dirent.h>
+#include <set>
 #include <string>
 
 // The file's bytes; empty when it cannot be opened.
@@ -23,4 +26,19 @@ inline bool write_file(const std::string &path, const std::string &bytes) {
     return false;
   bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && written;
+}
+
+// The names in a folder, without "." and "..".
+inline std::set<std::string> names_in(const std::string &directory) {
+  std::set<std::string> names;
+  DIR *listing = opendir(directory.c_str());
+  if (!listing)
+    return names;
+  while (const dirent *entry = readdir(listing)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..")
+      names.insert(name);
+  }
+  closedir(listing);
+  return names;
 }

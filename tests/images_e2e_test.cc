@@ -188,12 +188,7 @@ TEST(ImagesE2E, LargeImagesConvertWhole) {
   REQUIRE_SANDBOX();
   Sandbox sandbox;
   std::string bytes = patterned_bytes(700000);
-  std::string hex;
-  static const char digits[] = "0123456789abcdef";
-  for (unsigned char byte : bytes) {
-    hex += digits[byte >> 4];
-    hex += digits[byte & 15];
-  }
+  std::string hex = hex_text(bytes, "0123456789abcdef");
   std::string in = sandbox.write("in.xml", one_background(hex));
   std::string out = sandbox.path("out.xml");
   SandboxResult result = run_tool(sandbox, {"v1.4.04", "v1.4.05", in, out});

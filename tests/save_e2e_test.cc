@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "cli/safe_save.h"
+#include "tests/file_bytes.h"
 #include "tests/sandbox.h"
 #include "tests/test_document.h"
 
@@ -34,20 +35,6 @@ std::string flat_document(int entries) {
 }
 
 std::string saved_form(const std::string &input) { return TestDocument(input).save(); }
-
-std::set<std::string> names_in(const std::string &directory) {
-  std::set<std::string> names;
-  DIR *listing = opendir(directory.c_str());
-  if (!listing)
-    return names;
-  while (const dirent *entry = readdir(listing)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..")
-      names.insert(name);
-  }
-  closedir(listing);
-  return names;
-}
 
 // The run's last info line: the save's.
 std::string last_info_line(const SandboxResult &result) {
