@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
 #include <string>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +29,28 @@ inline const std::string &private_mount_namespace() {
   return reason;
 }
 
+// The folder right under /tmp that holds the test executable, when the tree
+// was built there (a clone in /tmp/x); empty otherwise.
+inline std::string build_tree_under_tmp() {
+  char *exe = realpath("/proc/self/exe", nullptr);
+  std::string path = exe ? exe : "";
+  free(exe);
+  if (path.rfind("/tmp/", 0) != 0)
+    return "";
+  return path.substr(0, path.find('/', 5));
+}
+
+// Mounts the folder `kept` refers to back at `top` inside the new /tmp, so a
+// build tree under /tmp stays where the tests look for it.
+inline std::string mount_back(int kept, const std::string &top) {
+  if (mkdir(top.c_str(), 0755) != 0 && errno != EEXIST)
+    return "making " + top + ": " + strerror(errno);
+  std::string source = "/proc/self/fd/" + std::to_string(kept);
+  if (mount(source.c_str(), top.c_str(), "", MS_BIND | MS_REC, nullptr) != 0)
+    return "binding " + top + " back: " + strerror(errno);
+  return "";
+}
+
 inline bool running_in_ci() {
   const char *ci = getenv("CI");
   return ci && strcmp(ci, "true") == 0;
@@ -35,9 +60,18 @@ class PrivateTmpTest : public ::testing::Test {
 protected:
   void SetUp() override {
     std::string reason = private_mount_namespace();
+    std::string top = build_tree_under_tmp();
+    int kept = top.empty() ? -1 : open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (reason.empty() &&
         mount("cfgmigrate-test", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777,size=256m") != 0)
       reason = std::string("mounting a tmpfs on /tmp: ") + strerror(errno);
+    if (reason.empty() && kept >= 0) {
+      reason = mount_back(kept, top);
+      if (!reason.empty())
+        umount2("/tmp", MNT_DETACH);
+    }
+    if (kept >= 0)
+      close(kept);
     if (reason.empty()) {
       mounted_ = true;
       return;

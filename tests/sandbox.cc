@@ -75,6 +75,7 @@ std::string sanitized_test_name() {
 // makes system calls.
 struct ChildPlan {
   std::string dir, host_dev, tmp, console, log, layer;
+  std::string tmp_top; // the folder right under /tmp that holds dir, if any
   bool hide_control_file = false;
   std::string overlay_options;
   std::vector<std::string> device_sources, device_targets;
@@ -154,12 +155,35 @@ void build_dev(const ChildPlan &plan) {
   make_symlink(plan, plan.log.c_str(), "/dev/log");
 }
 
+// The private /tmp hides whatever the host has there, the build tree too
+// when it was made under /tmp (a clone in /tmp/x). The top folder holding
+// the sandbox is mounted back at its own path, reached through a descriptor
+// opened before the host's /tmp went out of sight.
+void replace_tmp(const ChildPlan &plan) {
+  int kept = -1;
+  if (!plan.tmp_top.empty()) {
+    kept = open(plan.tmp_top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (kept < 0)
+      child_fail(plan, plan.tmp_top.c_str());
+  }
+  bind(plan, plan.tmp.c_str(), "/tmp", "bind /tmp");
+  if (kept < 0)
+    return;
+  if (mkdir(plan.tmp_top.c_str(), 0755) != 0 && errno != EEXIST)
+    child_fail(plan, "mount point for the build tree");
+  char source[64];
+  snprintf(source, sizeof source, "/proc/self/fd/%d", kept);
+  if (mount(source, plan.tmp_top.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    child_fail(plan, "bind the build tree back into /tmp");
+  close(kept);
+}
+
 void build_namespace(const ChildPlan &plan) {
   enter_namespace(plan);
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     child_fail(plan, "make / private");
   build_dev(plan);
-  bind(plan, plan.tmp.c_str(), "/tmp", "bind /tmp");
+  replace_tmp(plan);
   if (mount("sandbox-usr-lib", "/usr/lib", "overlay", MS_RDONLY, plan.overlay_options.c_str()) != 0)
     child_fail(plan, "overlay on /usr/lib");
   // A host that has the control file keeps it out of a run that asks for none.
@@ -208,6 +232,8 @@ void fill_plan(ChildPlan &plan, const std::string &dir, const SandboxOptions &op
   plan.dir = dir;
   plan.host_dev = dir + "/.host-dev";
   plan.tmp = options.tmp_dir.empty() ? dir + "/tmp" : options.tmp_dir;
+  if (dir.rfind("/tmp/", 0) == 0)
+    plan.tmp_top = dir.substr(0, dir.find('/', 5));
   plan.on_start = options.on_start;
   plan.console = dir + "/console";
   plan.log = dir + "/log";
@@ -456,8 +482,6 @@ std::string make_sandbox_dir(std::string *error) {
 // Sets up a namespace as a run would, without running anything.
 std::string probe_namespace() {
   std::string root = SANDBOX_ROOT;
-  if (root.rfind("/tmp/", 0) == 0)
-    return "the build tree lies under /tmp, which the sandbox replaces";
   std::string error;
   std::string dir = make_sandbox_dir(&error);
   if (dir.empty())

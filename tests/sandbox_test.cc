@@ -37,7 +37,11 @@ TEST(Sandbox, TmpIsPrivateAndPreplaced) {
   REQUIRE_SANDBOX();
   Sandbox sandbox;
   sandbox.write_tmp("given", "abc");
-  SandboxResult result = shell(sandbox, "cat /tmp/given; echo made >/tmp/made; ls /tmp");
+  // A build tree made under /tmp shows through at its own path.
+  std::string listing = "ls /tmp";
+  if (sandbox.dir().rfind("/tmp/", 0) == 0)
+    listing += " | grep -vx '" + sandbox.dir().substr(5, sandbox.dir().find('/', 5) - 5) + "'";
+  SandboxResult result = shell(sandbox, "cat /tmp/given; echo made >/tmp/made; " + listing);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "abcgiven\nmade\n");
   EXPECT_EQ(sandbox.read(sandbox.tmp_path("made")), "made\n");
