@@ -8,13 +8,13 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk groff-base
+TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk groff-base python3
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 # Debian's cross compiler, the target's libraries as multiarch packages, and
 # the emulator that runs the aarch64 tests here.
 CROSS_PACKAGES = make cmake pkg-config g++-aarch64-linux-gnu qemu-user \
 	libxml2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
-	diffutils util-linux bsdutils mawk groff-base
+	diffutils util-linux bsdutils mawk groff-base python3
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 120

@@ -1,0 +1,30 @@
+#!/bin/sh
+# What the step table alone decides, checked where it is written down again:
+# the manual page renders without a warning and lists the table's rows, the
+# OpenWrt package has the project's version (the table's newest), and the
+# bundled example is the input of its case.
+# Usage: consistency.sh SOURCE_DIR VERSION COMMAND...
+# COMMAND prints the table as "from-label to-label" lines (tests/step_labels).
+set -eu
+source=$1
+version=$2
+shift 2
+page=$source/docs/cfgmigrate.8
+fail() { printf '%s\n' "$@" >&2; exit 1; }
+
+warnings=$(LC_ALL=C.UTF-8 groff -man -ww -Tutf8 "$page" 2>&1 >/dev/null) || fail "groff failed:" "$warnings"
+[ -z "$warnings" ] || fail "groff warns on $page:" "$warnings"
+
+# A row is written `.BR FROM " \(-> " TO`, with "\-" for each hyphen.
+listed=$(sed -n '/^\.SH "\{0,1\}SCHEMA VERSIONS/,/^\.SH/p' "$page" |
+  sed -n 's/^\.BR \(v[^ ]*\) " \\(-> " \(v[^ ]*\)$/\1 \2/p' | sed 's/\\-/-/g')
+table=$("$@")
+[ -n "$table" ] && [ "$listed" = "$table" ] ||
+  fail "SCHEMA VERSIONS of $page:" "$listed" "step table:" "$table"
+
+package=$(sed -n 's/^PKG_VERSION:=//p' "$source/packaging/openwrt/cfgmigrate/Makefile")
+[ "$package" = "$version" ] || fail "OpenWrt PKG_VERSION is $package, the step table's newest $version"
+
+sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|g' \
+  "$source/tests/cases/example-full-road/input.xml" | cmp -s - "$source/examples/config-v1.0.16.xml" ||
+  fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"

@@ -1,0 +1,93 @@
+// Preloaded into the tool by the case folders that have a `fault` file; the
+// fault it names (CFGMIGRATE_FAULT) makes one call fail as it does when
+// memory or the file system runs out:
+//   no-xpath-context   xmlXPathNewContext makes no context
+//   new-node:NAME      xmlNewNode makes no element NAME
+//   temp-denied        mkostemp fails with EACCES, temp-full with ENOSPC
+//   write-full         writes to a save's temporary file fail with ENOSPC
+//   fsync-fails        fsync fails with EIO, rename-fails rename likewise
+//   temp-reopen        a save's temporary file cannot be opened by its name
+//                      (libxml2 opens the files it saves to with fopen)
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <libxml/xpath.h>
+
+namespace {
+
+bool fault_is(const char *name) {
+  const char *fault = getenv("CFGMIGRATE_FAULT");
+  return fault && strcmp(fault, name) == 0;
+}
+
+int fail(int error) {
+  errno = error;
+  return -1;
+}
+
+bool names_temp(const char *path) { return strstr(path, ".cfgmigrate-") != nullptr; }
+
+bool is_temp(int fd) {
+  char link[64], path[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t length = readlink(link, path, sizeof path - 1);
+  path[length < 0 ? 0 : length] = '\0';
+  return names_temp(path);
+}
+
+template <typename Function> Function real(const char *name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" {
+
+xmlXPathContextPtr xmlXPathNewContext(xmlDocPtr document) {
+  if (fault_is("no-xpath-context"))
+    return nullptr;
+  return real<xmlXPathContextPtr (*)(xmlDocPtr)>("xmlXPathNewContext")(document);
+}
+
+xmlNodePtr xmlNewNode(xmlNsPtr ns, const xmlChar *name) {
+  const char *fault = getenv("CFGMIGRATE_FAULT");
+  if (fault && strncmp(fault, "new-node:", 9) == 0 && strcmp(fault + 9, (const char *)name) == 0)
+    return nullptr;
+  return real<xmlNodePtr (*)(xmlNsPtr, const xmlChar *)>("xmlNewNode")(ns, name);
+}
+
+int mkostemp(char *name_template, int flags) {
+  if (fault_is("temp-denied") || fault_is("temp-full"))
+    return fail(fault_is("temp-denied") ? EACCES : ENOSPC);
+  return real<int (*)(char *, int)>("mkostemp")(name_template, flags);
+}
+
+ssize_t write(int fd, const void *bytes, size_t size) {
+  if (fault_is("write-full") && is_temp(fd))
+    return fail(ENOSPC);
+  return real<ssize_t (*)(int, const void *, size_t)>("write")(fd, bytes, size);
+}
+
+int fsync(int fd) { return fault_is("fsync-fails") ? fail(EIO) : real<int (*)(int)>("fsync")(fd); }
+
+int rename(const char *from, const char *to) {
+  if (fault_is("rename-fails"))
+    return fail(EIO);
+  return real<int (*)(const char *, const char *)>("rename")(from, to);
+}
+
+FILE *fopen(const char *path, const char *mode) {
+  if (fault_is("temp-reopen") && names_temp(path)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return real<FILE *(*)(const char *, const char *)>("fopen")(path, mode);
+}
+
+FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
+
+} // extern "C"
