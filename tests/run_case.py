@@ -4,6 +4,7 @@ sandbox and prints `diff -u` of every expected file that differs.
 
   run_case.py CONFIG CASE_DIR...        exit 0, 1 on a difference, 77 to skip
   run_case.py CONFIG --show CASE_DIR    run once and print what happened
+  run_case.py CONFIG --exec PROGRAM...  run a test program there, passing its status on
 
 CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 """
@@ -180,18 +181,29 @@ def show(config, case, prefix):
     print(f'== exit status {streams["status"].decode()}', end='')
 
 
+def unavailable(why):
+    print(f'no sandbox: {why}')
+    return 1 if os.environ.get('CI') == 'true' else SKIP
+
+
 def main():
     with open(sys.argv[1]) as f:
         config = json.load(f)
+    mode, rest = (sys.argv[2], sys.argv[3:]) if sys.argv[2].startswith('--') else ('--check', sys.argv[2:])
     prefix, why = namespace_prefix()
-    if why is None and sys.argv[2] == '--show':
-        return show(config, sys.argv[3], prefix)
+    if why:
+        return unavailable(why)
+    if mode == '--show':
+        return show(config, rest[0], prefix)
+    if mode == '--exec':
+        box = os.path.join(config['boxes'], os.path.basename(rest[0]))
+        shutil.rmtree(box, ignore_errors=True)
+        return subprocess.run(prefix + ['bash', os.path.join(HERE, 'sandbox.sh'), box] + config['emulator'] + rest).returncode
     failed = 0
-    for case in sys.argv[2:]:
-        report, why = check(config, case, prefix) if why is None else (None, why)
+    for case in rest:
+        report, why = check(config, case, prefix)
         if why:
-            print(f'no sandbox: {why}')
-            return 1 if os.environ.get('CI') == 'true' else SKIP
+            return unavailable(why)
         if report:
             print(f'{case}:\n{report}')
             failed += 1

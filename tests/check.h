@@ -1,0 +1,12 @@
+// The unit tests' one assertion. Each *_test.cc is a program of its own,
+// run in the sandbox, whose main returns check_failures != 0.
+#pragma once
+
+#include <cstdio>
+
+inline int check_failures = 0;
+
+#define CHECK(condition)                                                                           \
+  ((condition) ? (void)0                                                                           \
+               : (void)(++check_failures,                                                          \
+                        fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition)))
