@@ -3,11 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,37 +16,37 @@
 
 namespace {
 
-int make_temp_file(char *name_template) { return mkostemp(name_template, O_CLOEXEC); }
-
 constexpr char temp_mark[] = ".cfgmigrate-";
+constexpr size_t temp_mark_length = sizeof temp_mark - 1;
 constexpr size_t temp_random_length = 6; // mkstemp's XXXXXX
 // Keeps the temporary name within NAME_MAX for any output name.
-constexpr size_t temp_base_limit = 200;
+constexpr int temp_base_limit = 200;
 constexpr int link_hop_limit = 40;
 
 // The file a save replaces: the output path with its links followed.
+// Paths live in fixed buffers; one that does not fit is never cut short,
+// the output is written directly instead.
 struct Target {
-  std::string path;
-  bool exists = false;
-  struct stat status {};
+  char path[PATH_MAX];
+  const char *base;         // the file's name, within path
+  char directory[PATH_MAX]; // the path up to and with its last slash, or "."
+  bool exists;
+  struct stat status;
 };
 
-std::string directory_of(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return ".";
-  if (slash == 0)
-    return "/";
-  return path.substr(0, slash);
+bool fits(int length) { return length >= 0 && length < PATH_MAX; }
+
+int write_directly(const char *path, xmlDoc *document) {
+  return xmlSaveFormatFileEnc(path, document, "UTF-8", 1) < 0 ? -1 : 0;
 }
 
-std::string base_of(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string temp_prefix(const std::string &base) {
-  return "." + base.substr(0, temp_base_limit) + temp_mark;
+// xmlSaveFormatFileEnc's bytes for an uncompressed document, through an
+// open descriptor.
+int write_to(int fd, xmlDoc *document) {
+  xmlOutputBuffer *output = xmlOutputBufferCreateFd(fd, xmlFindCharEncodingHandler("UTF-8"));
+  if (!output)
+    return -1;
+  return xmlSaveFormatFileTo(output, document, "UTF-8", 1) < 0 ? -1 : 0;
 }
 
 // libxml2 unescapes %XX in a file name and gives names with a scheme
@@ -64,45 +63,60 @@ bool is_plain_file_name(const char *path) {
   return !has_scheme;
 }
 
+// Replaces `path`, a symbolic link, by the path its text names.
+bool step_through_link(char *path) {
+  char text[PATH_MAX], joined[PATH_MAX];
+  ssize_t length = readlink(path, text, sizeof text);
+  if (length < 0 || length == sizeof text)
+    return false;
+  text[length] = '\0';
+  const char *slash = strrchr(path, '/');
+  int folder = text[0] == '/' || !slash ? 0 : static_cast<int>(slash - path + 1);
+  if (!fits(snprintf(joined, sizeof joined, "%.*s%s", folder, path, text)))
+    return false;
+  strcpy(path, joined);
+  return true;
+}
+
+// The links of /proc name open files rather than paths: /dev/stdout and
+// /dev/fd/1 reach them, directly or through a linked folder.
+bool is_in_proc(const struct stat &link) {
+  struct stat proc;
+  return stat("/proc", &proc) == 0 && link.st_dev == proc.st_dev;
+}
+
 // Follows symbolic links from `path` to the file they name, which need not
-// exist. False when the chain cannot be followed or passes through /proc,
-// whose links name open files rather than paths (/dev/stdout).
-bool follow_links(const char *path, std::string *target) {
-  std::string current = path;
+// exist. False when the chain cannot be followed or passes through /proc.
+bool follow_links(const char *path, char *target) {
+  if (!fits(snprintf(target, PATH_MAX, "%s", path)))
+    return false;
   for (int hop = 0; hop < link_hop_limit; ++hop) {
-    if (current.starts_with("/proc/"))
-      return false;
     struct stat status;
-    if (lstat(current.c_str(), &status) != 0) {
-      *target = current;
+    if (lstat(target, &status) != 0)
       return errno == ENOENT;
-    }
-    if (!S_ISLNK(status.st_mode)) {
-      *target = current;
+    if (!S_ISLNK(status.st_mode))
       return true;
-    }
-    char link[PATH_MAX];
-    ssize_t length = readlink(current.c_str(), link, sizeof link - 1);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof link - 1)
+    if (is_in_proc(status) || !step_through_link(target))
       return false;
-    link[length] = '\0';
-    current = link[0] == '/' ? std::string(link) : directory_of(current) + "/" + link;
   }
   return false;
 }
 
 // False when the output is to be written directly.
 bool find_target(const char *path, Target *target) {
-  if (!is_plain_file_name(path) || !follow_links(path, &target->path))
+  if (!is_plain_file_name(path) || !follow_links(path, target->path))
     return false;
-  if (base_of(target->path).empty())
+  const char *slash = strrchr(target->path, '/');
+  target->base = slash ? slash + 1 : target->path;
+  if (!*target->base)
     return false;
-  if (stat(target->path.c_str(), &target->status) == 0) {
-    target->exists = true;
-    // A file we may not write stays as the direct write leaves it: unwritten.
-    return S_ISREG(target->status.st_mode) && access(target->path.c_str(), W_OK) == 0;
-  }
-  return errno == ENOENT;
+  int folder = static_cast<int>(target->base - target->path);
+  snprintf(target->directory, PATH_MAX, "%.*s", folder ? folder : 1, folder ? target->path : ".");
+  target->exists = stat(target->path, &target->status) == 0;
+  if (!target->exists)
+    return errno == ENOENT;
+  // A file we may not write stays as the direct write leaves it: unwritten.
+  return S_ISREG(target->status.st_mode) && access(target->path, W_OK) == 0;
 }
 
 bool same_file(const struct stat &a, const struct stat &b) {
@@ -123,25 +137,25 @@ void remove_if_abandoned(int directory_fd, const char *name) {
 
 // A run killed during its save cannot remove its temporary file; the next
 // save to the same file does, so killed runs do not fill a small flash.
-void remove_stale_temps(const std::string &directory, const std::string &base) {
-  DIR *listing = opendir(directory.c_str());
+void remove_stale_temps(const Target &target) {
+  DIR *listing = opendir(target.directory);
   if (!listing)
     return;
   while (const dirent *entry = readdir(listing)) {
-    if (is_temp_name_for(entry->d_name, base.c_str()))
+    if (is_temp_name_for(entry->d_name, target.base))
       remove_if_abandoned(dirfd(listing), entry->d_name);
   }
   closedir(listing);
 }
 
-// Creates a temporary file beside the target and locks it, so no other
-// run takes it for abandoned. -1 with errno when none can be made.
-int open_temp(const Target &target, std::string *temp) {
-  std::string name_template =
-      directory_of(target.path) + "/" + temp_prefix(base_of(target.path)) + "XXXXXX";
+// Creates a temporary file from the template `temp` beside the target and
+// locks it, so no other run takes it for abandoned. -1 with errno when none
+// can be made.
+int open_temp(char *temp) {
+  char *random = temp + strlen(temp) - temp_random_length;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    *temp = name_template;
-    int fd = save_calls.make_temp(temp->data());
+    memset(random, 'X', temp_random_length);
+    int fd = mkostemp(temp, O_CLOEXEC);
     if (fd < 0)
       return -1;
     struct stat status;
@@ -173,54 +187,50 @@ int give_attributes(int fd, const Target &target) {
   return fchmod(fd, target.status.st_mode & 07777);
 }
 
-void sync_directory(const std::string &directory) {
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void sync_directory(const char *directory) {
+  int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return;
-  save_calls.sync(fd);
+  fsync(fd);
   close(fd);
 }
 
-int fill_and_rename(int fd, const std::string &temp, const Target &target, xmlDoc *document) {
-  if (save_calls.write_document(temp.c_str(), document) < 0)
+int fill_and_rename(int fd, const char *temp, const Target &target, xmlDoc *document) {
+  if (write_to(fd, document) != 0 || give_attributes(fd, target) != 0 || fsync(fd) != 0)
     return -1;
-  if (give_attributes(fd, target) != 0 || save_calls.sync(fd) != 0)
+  if (rename(temp, target.path) != 0)
     return -1;
-  if (save_calls.rename(temp.c_str(), target.path.c_str()) != 0)
-    return -1;
-  sync_directory(directory_of(target.path));
+  sync_directory(target.directory);
   return 0;
 }
 
 int replace_target(const char *path, const Target &target, xmlDoc *document) {
-  remove_stale_temps(directory_of(target.path), base_of(target.path));
-  std::string temp;
-  int fd = open_temp(target, &temp);
-  if (fd < 0) {
-    if (may_write_directly(target, errno))
-      return write_document_direct(path, document) < 0 ? -1 : 0;
-    return -1;
-  }
+  char temp[PATH_MAX];
+  int folder = static_cast<int>(target.base - target.path);
+  if (!fits(snprintf(temp, sizeof temp, "%.*s.%.*s%sXXXXXX", folder, target.path, temp_base_limit,
+                     target.base, temp_mark)))
+    return write_directly(path, document);
+  remove_stale_temps(target);
+  int fd = open_temp(temp);
+  if (fd < 0)
+    return may_write_directly(target, errno) ? write_directly(path, document) : -1;
   int status = fill_and_rename(fd, temp, target, document);
   if (status != 0)
-    unlink(temp.c_str());
+    unlink(temp);
   close(fd);
   return status;
 }
 
 } // namespace
 
-SaveCalls save_calls = {make_temp_file, write_document_direct, fsync, rename};
-
-int write_document_direct(const char *path, xmlDoc *document) {
-  return xmlSaveFormatFileEnc(path, document, "UTF-8", 1);
-}
-
 bool is_temp_name_for(const char *name, const char *base) {
-  std::string prefix = temp_prefix(base);
-  if (strncmp(name, prefix.c_str(), prefix.size()) != 0)
+  size_t base_length = strnlen(base, temp_base_limit);
+  if (name[0] != '.' || strncmp(name + 1, base, base_length) != 0)
     return false;
-  const char *random = name + prefix.size();
+  const char *mark = name + 1 + base_length;
+  if (strncmp(mark, temp_mark, temp_mark_length) != 0)
+    return false;
+  const char *random = mark + temp_mark_length;
   if (strlen(random) != temp_random_length)
     return false;
   for (const char *c = random; *c; ++c) {
@@ -231,8 +241,9 @@ bool is_temp_name_for(const char *name, const char *base) {
 }
 
 int save_document_safely(const char *path, xmlDoc *document) {
+  // libxml2 compresses only what it opens by name itself.
   Target target;
-  if (!find_target(path, &target))
-    return write_document_direct(path, document) < 0 ? -1 : 0;
+  if (document->compression > 0 || !find_target(path, &target))
+    return write_directly(path, document);
   return replace_target(path, target, document);
 }
