@@ -3,16 +3,20 @@
 // memory or the file system runs out:
 //   no-xpath-context   xmlXPathNewContext makes no context
 //   new-node:NAME      xmlNewNode makes no element NAME
-//   temp-denied        mkostemp fails with EACCES, temp-full with ENOSPC
-//   write-full         writes to a save's temporary file fail with ENOSPC
+//   temp-denied        mkostemp fails with EACCES; likewise temp-not-permitted
+//                      EPERM, temp-read-only EROFS, temp-full ENOSPC,
+//                      temp-quota EDQUOT, temp-no-descriptor EMFILE
+//   write-full         write() to a save's temporary file fails with ENOSPC
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
-//                      (libxml2 opens the files it saves to with fopen)
+//                      (fopen, open, openat), only created (mkostemp)
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <libxml/xpath.h>
@@ -61,8 +65,16 @@ xmlNodePtr xmlNewNode(xmlNsPtr ns, const xmlChar *name) {
 }
 
 int mkostemp(char *name_template, int flags) {
-  if (fault_is("temp-denied") || fault_is("temp-full"))
-    return fail(fault_is("temp-denied") ? EACCES : ENOSPC);
+  static const struct {
+    const char *name;
+    int error;
+  } temp_faults[] = {{"temp-denied", EACCES}, {"temp-not-permitted", EPERM},
+                     {"temp-read-only", EROFS}, {"temp-full", ENOSPC},
+                     {"temp-quota", EDQUOT},   {"temp-no-descriptor", EMFILE}};
+  for (const auto &fault : temp_faults) {
+    if (fault_is(fault.name))
+      return fail(fault.error);
+  }
   return real<int (*)(char *, int)>("mkostemp")(name_template, flags);
 }
 
@@ -89,5 +101,24 @@ FILE *fopen(const char *path, const char *mode) {
 }
 
 FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
+
+// The mode argument is there only when the call may create a file.
+int openat(int directory_fd, const char *path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  if (fault_is("temp-reopen") && names_temp(path))
+    return fail(EACCES);
+  return real<int (*)(int, const char *, int, ...)>("openat")(directory_fd, path, flags, mode);
+}
+
+int open(const char *path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  mode_t mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  return openat(AT_FDCWD, path, flags, mode);
+}
 
 } // extern "C"
