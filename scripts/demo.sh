@@ -14,20 +14,20 @@ newest=$(sed -n 's/.*"newest": "\([^"]*\)".*/\1/p' "$build/tests/cases.json")
 work=$build/demo
 output=$work/config-$newest.xml
 rm -rf "$work"
-mkdir -p "$work/case"
-cp "$root/examples/config-v1.0.16.xml" "$work/case/input.xml"
-printf '%s\n' -d v1.0.16-20170810 "$newest" input.xml output.xml >"$work/case/args"
+mkdir -p "$work/example"
+cp "$root/examples/config-v1.0.16.xml" "$work/example/input.xml"
+printf '%s\n' -d v1.0.16-20170810 "$newest" input.xml output.xml >"$work/example/args"
 echo "== cfgmigrate -d v1.0.16-20170810 $newest input.xml output.xml"
 
-if python3 "$root/tests/run_case.py" "$build/tests/cases.json" --show "$work/case"; then
+if python3 "$root/tests/run_case.py" "$build/tests/cases.json" --show "$work/example"; then
   echo "(run in a private mount namespace: the console, syslog and /tmp above are the sandbox's)"
-  cp "$build/tests/boxes/show/root/output.xml" "$output" 2>/dev/null || true
+  cp "$build/tests/boxes/example/root/output.xml" "$output" 2>/dev/null || true
 else
   echo "So cfgmigrate runs directly: its diagnostic lines go to the real /dev/console"
   echo "(if this user may open it) and syslog, where this script cannot show them, and"
   echo "the portal images it converts are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
   status=0
-  (cd "$work/case" && "$build/cfgmigrate" -d v1.0.16-20170810 "$newest" input.xml "$output") ||
+  (cd "$work/example" && "$build/cfgmigrate" -d v1.0.16-20170810 "$newest" input.xml "$output") ||
     status=$?
   echo "== exit status $status"
 fi
@@ -36,7 +36,7 @@ echo
 echo "== result written to $output"
 echo "== diff -u input output"
 if [ -f "$output" ]; then
-  diff -u "$work/case/input.xml" "$output" || true
+  diff -u "$work/example/input.xml" "$output" || true
 else
   echo "(no output file)"
 fi
