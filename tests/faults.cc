@@ -10,6 +10,7 @@
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (libxml2 opens the files it saves to with fopen)
+//   unreadable:PATH    the file PATH cannot be opened for reading
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,12 +27,12 @@ bool fault_is(const char *name) {
   return fault && strcmp(fault, name) == 0;
 }
 
-// "KIND:NAME" names one element or prefix.
-bool fault_names(const char *kind, const xmlChar *name) {
+// "KIND:NAME" names one element, prefix or path.
+bool fault_names(const char *kind, const void *name) {
   const char *fault = getenv("CFGMIGRATE_FAULT");
   size_t length = strlen(kind);
   return fault && strncmp(fault, kind, length) == 0 && fault[length] == ':' &&
-         strcmp(fault + length + 1, reinterpret_cast<const char *>(name)) == 0;
+         strcmp(fault + length + 1, static_cast<const char *>(name)) == 0;
 }
 
 int fail(int error) {
@@ -103,7 +104,8 @@ int rename(const char *from, const char *to) {
 }
 
 FILE *fopen(const char *path, const char *mode) {
-  if (fault_is("temp-reopen") && names_temp(path)) {
+  if ((fault_is("temp-reopen") && names_temp(path)) ||
+      (mode[0] == 'r' && fault_names("unreadable", path))) {
     errno = EACCES;
     return nullptr;
   }
