@@ -9,6 +9,7 @@ endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 libgtest-dev libgmock-dev diffutils util-linux valgrind bsdutils mawk groff-base python3
+DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
 # Debian's cross compiler, the target's libraries as multiarch packages, and
 # the emulator that runs the aarch64 tests here.
@@ -61,8 +62,12 @@ cross-test: cross-deps
 cross-deps:
 	@scripts/ensure-deps.sh $(CROSS_PACKAGES)
 
-demo: test-deps build
-	@scripts/demo.sh $(BUILD)/cfgmigrate
+# Builds the tool alone and shows one migration in the test sandbox.
+demo:
+	@scripts/ensure-deps.sh $(DEMO_PACKAGES)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target cfgmigrate
+	@scripts/demo.sh $(BUILD)
 
 # Timings and footprint against libxml2's own parse and save; writes
 # docs/performance.md. Not part of `make test`.

@@ -1,50 +1,42 @@
 #!/bin/sh
-# Migrates the bundled v1.0.16 configuration to v1.4.09 with -d and shows
-# what happened: the diagnostic lines, where the result went, and a diff.
+# Migrates the bundled v1.0.16 configuration to the newest schema version
+# with -d and shows what happened: the console and syslog lines, the images
+# left in /tmp, where the result went, and a diff.
 #
-# The tool writes its diagnostic lines to /dev/console and syslog, and the
-# captive-portal images to /tmp. To show them without touching the machine,
-# the run happens in the end-to-end test sandbox (a private mount namespace
-# where the console is a file, /dev/log a socket read back, /tmp private)
-# whenever one can be made.
+# The tool writes its diagnostic lines to /dev/console and syslog and the
+# portal images to /tmp. To show them without touching the machine, the run
+# happens in the test sandbox (tests/sandbox.sh) whenever one can be made.
+# Usage: demo.sh BUILD_DIR
 set -eu
-
-binary=$1
-build=$(dirname "$binary")
-runner=$build/tests/sandbox_run
+build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
-example=$root/examples/config-v1.0.16.xml
-
+newest=$(sed -n 's/.*"newest": "\([^"]*\)".*/\1/p' "$build/tests/cases.json")
 work=$build/demo
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-input=$work/config-v1.0.16.xml
-output=$work/config-v1.4.09.xml
-cp "$example" "$input"
-rm -f "$output"
+output=$work/config-$newest.xml
+rm -rf "$work"
+mkdir -p "$work/example"
+cp "$root/examples/config-v1.0.16.xml" "$work/example/input.xml"
+printf '%s\n' -d v1.0.16-20170810 "$newest" input.xml output.xml >"$work/example/args"
+echo "== cfgmigrate -d v1.0.16-20170810 $newest input.xml output.xml"
 
-set -- -d v1.0.16-20170810 v1.4.09 "$input" "$output"
-echo "== cfgmigrate $*"
-
-status=0
-if [ -x "$runner" ] && why=$("$runner" --check 2>&1); then
-  echo "(run in a private mount namespace: the console, syslog and /tmp below are the sandbox's)"
-  "$runner" "$@" || status=$?
+if python3 "$root/tests/run_case.py" "$build/tests/cases.json" --show "$work/example"; then
+  echo "(run in a private mount namespace: the console, syslog and /tmp above are the sandbox's)"
+  cp "$build/tests/boxes/example/root/output.xml" "$output" 2>/dev/null || true
 else
-  echo "No sandbox here (${why:-the runner was not built}), so cfgmigrate runs directly:"
-  echo "its diagnostic lines go to the real /dev/console (if this user may open it) and"
-  echo "syslog, where this script cannot show them, and the portal images it converts"
-  echo "are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
-  "$binary" "$@" || status=$?
-  echo "exit status: $status"
+  echo "So cfgmigrate runs directly: its diagnostic lines go to the real /dev/console"
+  echo "(if this user may open it) and syslog, where this script cannot show them, and"
+  echo "the portal images it converts are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
+  status=0
+  (cd "$work/example" && "$build/cfgmigrate" -d v1.0.16-20170810 "$newest" input.xml "$output") ||
+    status=$?
+  echo "== exit status $status"
 fi
 
 echo
 echo "== result written to $output"
 echo "== diff -u input output"
 if [ -f "$output" ]; then
-  diff -u "$input" "$output" || true
+  diff -u "$work/example/input.xml" "$output" || true
 else
   echo "(no output file)"
 fi
-exit "$status"

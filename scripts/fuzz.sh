@@ -1,10 +1,11 @@
 #!/bin/sh
 # Runs each libFuzzer target for a bounded time on a corpus seeded from the
-# examples and the golden cases. Usage: fuzz.sh BUILD_DIR SECONDS [TARGET...]
-# A crash leaves its input in BUILD_DIR/fuzz/artifacts/TARGET/; keep it as a
-# regression case under tests/fuzz/regressions/TARGET/ once fixed.
+# example and the case folders, in the test sandbox: the migration writes
+# the portal images to /tmp. Usage: fuzz.sh BUILD_DIR SECONDS [TARGET...]
+# A crash leaves its input in BUILD_DIR/fuzz/artifacts/TARGET/; once fixed,
+# it becomes a case folder under tests/cases/.
 set -eu
-build=$1
+build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
 targets=${*:-migration version}
@@ -13,7 +14,7 @@ work=$build/fuzz
 
 seed_migration() {
   for file in "$source"/examples/*.xml "$source"/tests/cases/*/input.xml \
-    "$source"/tests/cases/*/expected.xml "$source"/tests/hostile/*.xml; do
+    "$source"/tests/cases/*/expected.xml; do
     [ -f "$file" ] || continue
     name=$(printf %s "${file#"$source"/}" | tr / _)
     cp "$file" "$1/seed-$name"
@@ -25,6 +26,8 @@ seed_version() {
     while read -r label; do printf %s "$label" >"$1/seed-$label"; done
 }
 
+sandbox="unshare --mount"
+[ "$(id -u)" = 0 ] || sandbox="$sandbox --map-root-user"
 status=0
 for target in $targets; do
   corpus=$work/corpus/$target
@@ -34,10 +37,10 @@ for target in $targets; do
   dict=
   [ -f "$source/tests/fuzz/$target.dict" ] && dict=-dict=$source/tests/fuzz/$target.dict
   echo "== $target: $seconds s"
-  # The regression inputs go first, so a finding that is back shows at once.
-  "$build/tests/fuzz/${target}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+  $sandbox bash "$source/tests/sandbox.sh" "$work/box-$target" \
+    "$build/tests/fuzz/${target}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$artifacts/" -max_len=65536 -timeout=10 -rss_limit_mb=2048 $dict \
-    "$corpus" "$source/tests/fuzz/regressions/$target" 2>&1 |
+    "$corpus" 2>&1 |
     grep -E '^(stat::|Done|==[0-9]+==|SUMMARY|INFO: (Seed|Loaded))|artifact_prefix|Test unit' ||
     true
   if [ -n "$(ls -A "$artifacts")" ]; then

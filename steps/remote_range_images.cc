@@ -166,11 +166,14 @@ void move_remote_range() {
   xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
   XPathResult containers = xpath_eval(run.root, range_container);
   xmlNode *range = new_element("start-end-addresses");
+  // Without the new element the addresses would have nowhere to go: they stay.
+  if (!range)
+    return;
   add_child(nodeset_first(containers), range);
   add_text_child(range, "start-address", start_text);
   add_text_child(range, "end-address", end_text);
   // Without a container the new element belongs to nobody.
-  if (range && !range->parent)
+  if (!range->parent)
     xmlFreeNode(range);
   xpath_remove_all(run.root, old_start_leaf);
   xpath_remove_all(run.root, old_end_leaf);

@@ -3,6 +3,8 @@
 // memory or the file system runs out:
 //   no-xpath-context   xmlXPathNewContext makes no context
 //   new-node:NAME      xmlNewNode makes no element NAME
+//   unregistered:NAME  the XPath prefix NAME is not registered
+//   no-shell           popen cannot start the version report's command
 //   temp-denied        mkostemp fails with EACCES; likewise temp-not-permitted
 //                      EPERM, temp-read-only EROFS, temp-full ENOSPC,
 //                      temp-quota EDQUOT, temp-no-descriptor EMFILE
@@ -10,6 +12,7 @@
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (fopen, open, openat), only created (mkostemp)
+//   unreadable:PATH    the file PATH cannot be opened for reading
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -26,6 +29,14 @@ namespace {
 bool fault_is(const char *name) {
   const char *fault = getenv("CFGMIGRATE_FAULT");
   return fault && strcmp(fault, name) == 0;
+}
+
+// "KIND:NAME" names one element, prefix or path.
+bool fault_names(const char *kind, const void *name) {
+  const char *fault = getenv("CFGMIGRATE_FAULT");
+  size_t length = strlen(kind);
+  return fault && strncmp(fault, kind, length) == 0 && fault[length] == ':' &&
+         strcmp(fault + length + 1, static_cast<const char *>(name)) == 0;
 }
 
 int fail(int error) {
@@ -58,10 +69,22 @@ xmlXPathContextPtr xmlXPathNewContext(xmlDocPtr document) {
 }
 
 xmlNodePtr xmlNewNode(xmlNsPtr ns, const xmlChar *name) {
-  const char *fault = getenv("CFGMIGRATE_FAULT");
-  if (fault && strncmp(fault, "new-node:", 9) == 0 && strcmp(fault + 9, (const char *)name) == 0)
+  if (fault_names("new-node", name))
     return nullptr;
   return real<xmlNodePtr (*)(xmlNsPtr, const xmlChar *)>("xmlNewNode")(ns, name);
+}
+
+int xmlXPathRegisterNs(xmlXPathContextPtr context, const xmlChar *prefix, const xmlChar *uri) {
+  if (fault_names("unregistered", prefix))
+    return 0;
+  using Register = int (*)(xmlXPathContextPtr, const xmlChar *, const xmlChar *);
+  return real<Register>("xmlXPathRegisterNs")(context, prefix, uri);
+}
+
+FILE *popen(const char *command, const char *mode) {
+  if (fault_is("no-shell"))
+    return nullptr;
+  return real<FILE *(*)(const char *, const char *)>("popen")(command, mode);
 }
 
 int mkostemp(char *name_template, int flags) {
@@ -93,7 +116,8 @@ int rename(const char *from, const char *to) {
 }
 
 FILE *fopen(const char *path, const char *mode) {
-  if (fault_is("temp-reopen") && names_temp(path)) {
+  if ((fault_is("temp-reopen") && names_temp(path)) ||
+      (mode[0] == 'r' && fault_names("unreadable", path))) {
     errno = EACCES;
     return nullptr;
   }

@@ -1,9 +1,7 @@
-#!/usr/bin/env python3
 """save_runs.py CONFIG: what no one case folder shows of the save (kills during it, runs at once sharing
 /tmp, file modes and owners, a FIFO, a redirected standard output), run in the sandbox like the cases."""
 import base64, contextlib, fcntl, json, os, random, re, shutil, stat, subprocess, sys, time
-from run_case import HERE, materialize, namespace_prefix, read, unavailable
-
+from run_case import SANDBOX, materialize, namespace_prefix, read
 failures, check = [], lambda ok, what: print(('ok: ' if ok else 'FAILED: ') + what) or failures.extend([] if ok else [what])
 temps = lambda: set(os.listdir('cfg')) - {'config.xml'}
 
@@ -64,6 +62,8 @@ if sys.argv[2:] == ['--inside']:
     sys.exit(1 if failures else 0)
 prefix, why = namespace_prefix()
 shutil.rmtree(box := os.path.join(config['boxes'], 'save_runs'), ignore_errors=True)
-status = 125 if why else subprocess.run(prefix + ['bash', os.path.join(HERE, 'sandbox.sh'), box, sys.executable,
-                                         os.path.abspath(__file__), os.path.abspath(sys.argv[1]), '--inside']).returncode
-sys.exit(unavailable(why or 'no sandbox could be made') if status == 125 else status)
+inside = [sys.executable, os.path.abspath(__file__), os.path.abspath(sys.argv[1]), '--inside']
+status = 125 if why else subprocess.run(prefix + ['bash', SANDBOX, box] + inside).returncode
+if status == 125:  # no sandbox: a skip, as for the cases, but a failure in CI
+    status = print(f'no sandbox: {why or "see above"}') or (1 if os.environ.get('CI') == 'true' else 77)
+sys.exit(status)
