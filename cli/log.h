@@ -9,8 +9,3 @@
 void log_info(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void log_debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void console_write(const char *format, va_list arguments) __attribute__((format(printf, 1, 0)));
-
-// Tests install a tap to receive each line (with its syslog priority)
-// instead of the console and syslog. Null restores the real outputs.
-using LogTap = void (*)(int priority, const char *line);
-void set_log_tap(LogTap tap);

@@ -2,7 +2,7 @@
 # target's libraries from multiarch packages (no sysroot):
 #   dpkg --add-architecture arm64 && apt-get update
 #   apt-get install g++-aarch64-linux-gnu libxml2-dev:arm64 \
-#     libgtest-dev:arm64 libgmock-dev:arm64 qemu-user
+#     qemu-user python3
 #   cmake -S . -B build-aarch64 \
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
 # `make cross-test` does all of it and runs the tests under qemu-aarch64.

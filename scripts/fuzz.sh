@@ -8,7 +8,7 @@ set -eu
 build=$(cd "$1" && pwd)
 seconds=$2
 shift 2
-targets=${*:-migration version}
+targets=${*:-migration}
 source=$(cd "$(dirname "$0")/.." && pwd)
 work=$build/fuzz
 
@@ -19,11 +19,6 @@ seed_migration() {
     name=$(printf %s "${file#"$source"/}" | tr / _)
     cp "$file" "$1/seed-$name"
   done
-}
-
-seed_version() {
-  grep -ho '"v[0-9][0-9.-]*"' "$source"/engine/step_table.cc | tr -d '"' | sort -u |
-    while read -r label; do printf %s "$label" >"$1/seed-$label"; done
 }
 
 sandbox="unshare --mount"

@@ -3,12 +3,12 @@
 # the manual page renders without a warning and lists the table's rows, the
 # OpenWrt package derives the project's version (the table's newest), and the
 # bundled example is the input of its case.
-# Usage: consistency.sh SOURCE_DIR VERSION COMMAND...
-# COMMAND prints the table as "from-label to-label" lines (tests/step_labels).
+# Usage: consistency.sh SOURCE_DIR VERSION
+# The table is read from its source as the build reads it (a row a line,
+# `{"FROM", "TO", step_NAME},`); the -v cases check the build read it right.
 set -eu
 source=$1
 version=$2
-shift 2
 page=$source/docs/cfgmigrate.8
 fail() { printf '%s\n' "$@" >&2; exit 1; }
 
@@ -18,7 +18,7 @@ warnings=$(LC_ALL=C.UTF-8 groff -man -ww -Tutf8 "$page" 2>&1 >/dev/null) || fail
 # A row is written `.BR FROM " \(-> " TO`, with "\-" for each hyphen.
 listed=$(sed -n '/^\.SH "\{0,1\}SCHEMA VERSIONS/,/^\.SH/p' "$page" |
   sed -n 's/^\.BR \(v[^ ]*\) " \\(-> " \(v[^ ]*\)$/\1 \2/p' | sed 's/\\-/-/g')
-table=$("$@")
+table=$(sed -n 's/^ *{"\(v[^"]*\)", "\(v[^"]*\)", step_.*/\1 \2/p' "$source/engine/step_table.cc")
 [ -n "$table" ] && [ "$listed" = "$table" ] ||
   fail "SCHEMA VERSIONS of $page:" "$listed" "step table:" "$table"
 

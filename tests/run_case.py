@@ -1,21 +1,14 @@
 #!/usr/bin/env python3
 # Runs one case folder (tests/cases/README.md) through the built tool in the
-# sandbox and prints `diff -u` of every expected file that differs.
+# sandbox and prints `diff -u` of every expected file that differs. When
+# anything differs, the run's box (build/tests/boxes/CASE) keeps its working
+# folder and its streams.
 #
-#   run_case.py CONFIG CASE_DIR          exit 0, 1 on a difference, 77 to skip
-#   run_case.py CONFIG --show CASE_DIR   run it and print what happened
-#   run_case.py CONFIG --exec PROGRAM... run a test program there, passing its status on
+#   run_case.py CONFIG CASE_DIR               exit 0, 1 on a difference, 77 to skip
+#   run_case.py CONFIG --exec NAME COMMAND... run a test program in the box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
-import difflib
-import json
-import os
-import re
-import shutil
-import socket
-import subprocess
-import sys
-import threading
+import difflib, json, os, re, shutil, socket, subprocess, sys, threading
 
 SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it.
@@ -61,6 +54,15 @@ def materialize(files, top):
                 f.write(content)
 
 
+def sandboxed(box, command, **options):
+    """Runs command in a sandbox made in box; also the reason when none can be made."""
+    prefix = ['unshare', '--mount'] + ([] if os.geteuid() == 0 else ['--map-root-user'])
+    done = subprocess.run(prefix + ['bash', SANDBOX, box] + command, capture_output=True, **options)
+    setup_failed = done.returncode == 125 and re.search(rb'^sandbox: ', done.stderr, re.M)
+    no_sandbox = setup_failed or done.stderr.startswith(b'unshare:')
+    return done, done.stderr.decode(errors='replace').strip() if no_sandbox else None
+
+
 def receive(log, lines):
     """Syslog datagrams, read while the tool runs: a full queue would block it."""
     while datagram := log.recv(1 << 20):
@@ -72,115 +74,114 @@ def receive(log, lines):
             lines.append(b'other ' + datagram + b'\n')
 
 
-def namespace_prefix():
-    """unshare's options, and the reason no private mount namespace can be made."""
-    prefix = ['unshare', '--mount'] + ([] if os.geteuid() == 0 else ['--map-root-user'])
-    probe = subprocess.run(prefix + ['true'], capture_output=True)
-    why = probe.stderr.decode(errors='replace').strip() or f'unshare exited {probe.returncode}'
-    return prefix, why if probe.returncode else None
+class Case:
+    """A case folder, its placeholders filled for a run in box."""
+
+    def __init__(self, config, folder, box):
+        self.folder, self.box, self.root = folder, box, os.path.join(box, 'root')
+        self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store')}
+        self.values |= {b'@NEWEST@': config['newest'].encode(), b'@DIR@': os.fsencode(self.root)}
+
+    def has(self, name):
+        return os.path.lexists(os.path.join(self.folder, name))
+
+    def file(self, name, default=None):
+        return fill(read(os.path.join(self.folder, name), default), self.values)
+
+    def files(self, folder, single, name):
+        """The files of a folder of the case, with one given on its own under another name."""
+        found = snapshot(os.path.join(self.folder, folder))
+        found = {path: fill(data, self.values) for path, data in found.items()}
+        return found | ({name: self.file(single)} if self.has(single) else {})
 
 
-def run(config, case, box, prefix):
-    shutil.rmtree(box, ignore_errors=True)
-    root = os.path.join(box, 'root')
-    os.makedirs(os.path.join(root, 'tmp'))
-    values = {b'@' + key.upper().encode() + b'@': config[key].encode() for key in ('vendor', 'store', 'newest')}
-    values[b'@DIR@'] = os.fsencode(root)
-    given = lambda name, default=None: fill(read(os.path.join(case, name), default), values)
-    before = {name: fill(content, values) for name, content in snapshot(os.path.join(case, 'files')).items()}
-    if os.path.exists(os.path.join(case, 'input.xml')):
-        before['input.xml'] = given('input.xml')
-    materialize(before, root)
-    if os.path.exists(os.path.join(case, 'control')):
-        materialize({'orvalis-yang.control': given('control')}, os.path.join(box, 'opkg'))
+def run(config, case):
+    """Runs the case: the working folder before the run, the streams, and the reason
+    when no sandbox could be made."""
+    shutil.rmtree(case.box, ignore_errors=True)
+    os.makedirs(os.path.join(case.root, 'tmp'))
+    before = case.files('files', 'input.xml', 'input.xml')
+    materialize(before, case.root)
+    materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
+                os.path.join(case.box, 'opkg'))
 
     env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'}
     env.update({k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')})
     tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
-    if os.path.exists(os.path.join(case, 'fault')):
-        env['CFGMIGRATE_FAULT'] = given('fault').decode().strip()
+    if case.has('fault'):
+        env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
         if tool:  # the emulator takes the preload for the tool alone
             tool += ['-E', 'LD_PRELOAD=' + config['faults']]
         else:
             env['TOOL_PRELOAD'] = config['faults']
-    args = given('args', b'').decode().splitlines()
-
     log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    log_path = f'/proc/self/fd/{os.open(box, os.O_RDONLY)}/log'  # deep trees overflow sun_path
+    log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/log'  # deep trees overflow sun_path
     log.bind(log_path)
     lines = []
     reader = threading.Thread(target=receive, args=(log, lines))
     reader.start()
     try:
-        done = subprocess.run(prefix + ['bash', SANDBOX, box] + tool + [config['tool']] + args, env=env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+        args = case.file('args', b'').decode().splitlines()
+        done, why = sandboxed(case.box, tool + [config['tool']] + args, env=env, stdin=subprocess.DEVNULL,
+                              timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
         reader.join()
-    return values, before, {'status': b'%d\n' % done.returncode, 'stdout': done.stdout, 'stderr': done.stderr,
-                            'console': read(os.path.join(box, 'console'), b''), 'syslog': b''.join(lines)}
-
-
-def describe(content):
-    if content is None:
-        return 'absent'
-    return 'link to ' + content[1].decode(errors='replace') if isinstance(content, tuple) else f'{len(content)} bytes'
+    streams = {'status': b'%d\n' % done.returncode, 'stdout': done.stdout, 'stderr': done.stderr,
+               'console': read(os.path.join(case.box, 'dev', 'console'), b''), 'syslog': b''.join(lines)}
+    materialize(streams, os.path.join(case.box, 'streams'))
+    return before, streams, why
 
 
 def difference(name, expected, actual):
     if expected == actual:
         return ''
     if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual) > 1 << 18:
-        return f'--- expected/{name}: {describe(expected)}\n+++ actual/{name}: {describe(actual)}\n'
+        return f'--- expected/{name}: {summary(expected)}\n+++ actual/{name}: {summary(actual)}\n'
     lines = lambda data: (data or b'').decode(errors='replace').splitlines(keepends=True)
     return ''.join(difflib.unified_diff(lines(expected), lines(actual), f'expected/{name}', f'actual/{name}'))
 
 
-def check(config, case, box, prefix):
-    """The differences from what the case expects, and why the sandbox failed, if it did."""
-    values, expected, streams = run(config, case, box, prefix)
-    if streams['status'] == b'125\n' and streams['stderr'].startswith(b'sandbox:'):
-        return '', streams['stderr'].decode(errors='replace').strip()
-    report = ''
-    for name, actual in streams.items():
-        if name in ('console', 'syslog'):
-            actual = re.sub(rb'cfgmigrate\(\d+\): ', b'cfgmigrate(N): ', actual)
-        report += difference(name, fill(read(os.path.join(case, name), b'0\n' if name == 'status' else b''),
-                                         values), actual)
-    expected.update({name: fill(data, values) for name, data in snapshot(os.path.join(case, 'after')).items()})
-    if os.path.exists(os.path.join(case, 'expected.xml')):
-        expected['output.xml'] = fill(read(os.path.join(case, 'expected.xml')), values)
-    actual = snapshot(os.path.join(box, 'root'))
-    for name in sorted(set(expected) | set(actual)):
-        report += difference(name, expected.get(name), actual.get(name))
-    return report, None
+def summary(content):
+    if content is None:
+        return 'absent'
+    if isinstance(content, tuple):
+        return f'link to {content[1].decode(errors="replace")}'
+    return f'{len(content)} bytes'
+
+
+def check(config, case):
+    """What differs from what the case expects, and the reason when no sandbox could be made."""
+    expected, streams, why = run(config, case)
+    expected |= case.files('after', 'expected.xml', 'output.xml')
+    actual = snapshot(case.root)
+    # The streams, by names no file of the working folder can have.
+    for name, data in streams.items():
+        expected[f'<{name}>'] = case.file(name, b'0\n' if name == 'status' else b'')
+        actual[f'<{name}>'] = re.sub(rb'cfgmigrate\(\d+\): ', b'cfgmigrate(N): ', data)
+    names = sorted(set(expected) | set(actual))
+    return ''.join(difference(name, expected.get(name), actual.get(name)) for name in names), why
 
 
 def main():
     with open(sys.argv[1]) as f:
         config = json.load(f)
-    mode, target = sys.argv[2:4] if sys.argv[2].startswith('--') else ('', sys.argv[2])
-    box = os.path.join(config['boxes'], os.path.basename(target.rstrip('/')))
-    prefix, why = namespace_prefix()
-    if not why and mode == '--exec':
+    command = sys.argv[2] == '--exec'
+    box = os.path.join(config['boxes'], sys.argv[3] if command else os.path.basename(sys.argv[2].rstrip('/')))
+    if command:
         shutil.rmtree(box, ignore_errors=True)
-        return subprocess.run(prefix + ['bash', SANDBOX, box] + config['emulator'] + sys.argv[3:]).returncode
-    if not why and mode == '--show':
-        streams = run(config, target, box, prefix)[2]
-        for name in ('console', 'syslog', 'stdout', 'stderr'):
-            print(f'== {name}\n{streams[name].decode(errors="replace")}', end='')
-        tmp = snapshot(os.path.join(box, 'root', 'tmp'))
-        print('== /tmp\n' + ''.join(f'{name} ({describe(content)})\n' for name, content in tmp.items()), end='')
-        return print(f'== exit status {streams["status"].decode()}', end='')
-    report, why = (None, why) if why else check(config, target, box, prefix)
+        done, why = sandboxed(box, sys.argv[4:])
+        sys.stdout.buffer.write(done.stdout + done.stderr)
+        report = f'{sys.argv[4:]} exited {done.returncode}' if done.returncode else ''
+    else:
+        report, why = check(config, Case(config, sys.argv[2], box))
     if why:
         print(f'no sandbox: {why}')
         return 1 if os.environ.get('CI') == 'true' else 77
     if report:
         print(report)
         return 1
-    if not os.environ.get('SANDBOX_KEEP'):
-        shutil.rmtree(box)
+    shutil.rmtree(box)
     return 0
 
 

@@ -7,20 +7,16 @@
 #include "tests/check.h"
 #include "toolkit/codec.h"
 
-// "count:" and a buffer of 16 '#' after encoding `path` into it, NUL as '|'.
-std::string encode(const char *path, int32_t limit) {
-  std::string out(16, '#');
-  int32_t count = base64_encode_file(path, out.data(), limit);
-  std::replace(out.begin(), out.end(), '\0', '|');
-  return std::to_string(count) + ":" + out;
-}
-
-// The same for a file of the first `size` bytes of ABCDABCDABCD.
+// "count:" and a buffer of 16 '#' after encoding a file of the first `size`
+// bytes of ABCDABCDABCD into it, NUL shown as '|'.
 std::string encode(size_t size, int32_t limit) {
   FILE *file = fopen("image.jpg", "wb");
   fwrite("ABCDABCDABCD", 1, size, file);
   fclose(file);
-  return encode("image.jpg", limit);
+  std::string out(16, '#');
+  int32_t count = base64_encode_file("image.jpg", out.data(), limit);
+  std::replace(out.begin(), out.end(), '\0', '|');
+  return std::to_string(count) + ":" + out;
 }
 
 std::string holds(const std::string &text) {
@@ -37,7 +33,5 @@ int main() {
   CHECK(encode(8, 10) == holds("QUJDREFCQ") && encode(3, 4) == holds("QUJ"));
   CHECK(encode(3, 3) == holds("QU") && encode(9, 1) == holds("") &&
         encode(9, 0) == "0:################");
-  // A folder opens but cannot be read: the read error ends the input.
-  CHECK(encode(".", 16) == holds(""));
   return check_failures != 0;
 }
