@@ -215,6 +215,9 @@ EOF
 }
 
 write_report() {
+  # A section measured once by hand (a before and after) is kept as it is.
+  local kept
+  kept=$(sed -n '/^## Footprint without the C++ runtime/,/^## /{/^## Where/!p}' "$root/docs/performance.md" 2>/dev/null)
   local hex_bytes image_seconds image_rate last_row
   read -r hex_bytes image_seconds image_rate <"$data/images.txt"
   last_row=$(tail -n 1 "$data/results.txt")
@@ -253,6 +256,7 @@ write_report() {
     echo "Static constructors in our objects: $static_constructors; the executable's"
     echo ".init_array holds $init_array_entries entry (the C runtime's own frame_dummy)."
     echo
+    [ -z "$kept" ] || printf '%s\n\n' "$kept"
     echo "## Where the time goes"
     echo
     echo "CPU seconds per phase at $largest MiB, median of $runs runs each (\`bench/phase_times\`);"
