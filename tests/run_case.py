@@ -101,6 +101,8 @@ def run(config, case):
     shutil.rmtree(case.box, ignore_errors=True)
     os.makedirs(os.path.join(case.root, 'tmp'))
     before = case.files('files', 'input.xml', 'input.xml')
+    links = [line.split(b' ', 1) for line in case.file('links', b'').splitlines()]
+    before |= {name.decode(): ('link', target) for name, target in links}
     materialize(before, case.root)
     materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
                 os.path.join(case.box, 'opkg'))
