@@ -7,6 +7,9 @@
 //   no-shell           popen cannot start the version report's command
 //   temp-denied        mkostemp fails with EACCES; likewise temp-not-permitted
 //                      EPERM, temp-read-only EROFS, temp-full ENOSPC
+//   temp-taken         a save's temporary file is removed as soon as it is
+//                      made, as another run does that takes it for a killed
+//                      run's; temp-taken-once only the first one
 //   write-full         write() to a save's temporary file fails with ENOSPC
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
@@ -83,7 +86,13 @@ int mkostemp(char *name_template, int flags) {
     if (strcmp(fault(), each.name) == 0)
       return fail(each.error);
   }
-  return REAL(mkostemp)(name_template, flags);
+  static int made = 0;
+  int fd = REAL(mkostemp)(name_template, flags);
+  ++made;
+  if (fd >= 0 &&
+      (!strcmp(fault(), "temp-taken") || (!strcmp(fault(), "temp-taken-once") && made == 1)))
+    unlink(name_template);
+  return fd;
 }
 
 ssize_t write(int fd, const void *bytes, size_t size) {

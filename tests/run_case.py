@@ -156,6 +156,8 @@ def check(config, case):
     """What differs from what the case expects, and the reason when no sandbox could be made."""
     expected, streams, why = run(config, case)
     expected |= case.files('after', 'expected.xml', 'output.xml')
+    for name in case.file('removed', b'').decode().split():
+        expected.pop(name)
     actual = snapshot(case.root)
     # The streams, by names no file of the working folder can have.
     for name, data in streams.items():
