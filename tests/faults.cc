@@ -21,6 +21,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
+#include <utility>
 
 #include <libxml/xpath.h>
 
@@ -75,16 +76,12 @@ FILE *popen(const char *command, const char *mode) {
 }
 
 int mkostemp(char *name_template, int flags) {
-  const struct {
-    const char *name;
-    int error;
-  } faults[] = {{"temp-denied", EACCES},
-                {"temp-not-permitted", EPERM},
-                {"temp-read-only", EROFS},
-                {"temp-full", ENOSPC}};
-  for (const auto &each : faults) {
-    if (strcmp(fault(), each.name) == 0)
-      return fail(each.error);
+  for (auto [name, error] : {std::pair{"temp-denied", EACCES},
+                             {"temp-not-permitted", EPERM},
+                             {"temp-read-only", EROFS},
+                             {"temp-full", ENOSPC}}) {
+    if (strcmp(fault(), name) == 0)
+      return fail(error);
   }
   static int made = 0;
   int fd = REAL(mkostemp)(name_template, flags);

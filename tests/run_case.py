@@ -145,11 +145,9 @@ def difference(name, expected, actual):
 
 
 def summary(content):
-    if content is None:
-        return 'absent'
     if isinstance(content, tuple):
-        return f'link to {content[1].decode(errors="replace")}'
-    return f'{len(content)} bytes'
+        return 'link to ' + content[1].decode(errors='replace')
+    return 'absent' if content is None else f'{len(content)} bytes'
 
 
 def check(config, case):
