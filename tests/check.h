@@ -8,5 +8,5 @@ inline int check_failures = 0;
 
 #define CHECK(condition)                                                                           \
   ((condition) ? (void)0                                                                           \
-               : (void)(++check_failures,                                                          \
-                        fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition)))
+               : (void)fprintf(stderr, "%s:%d: failed %d: %s\n", __FILE__, __LINE__,               \
+                               ++check_failures, #condition))

@@ -10,7 +10,9 @@
 //   temp-taken         a save's temporary file is removed as soon as it is
 //                      made, as another run does that takes it for a killed
 //                      run's; temp-taken-once only the first one
-//   write-full         write() to a save's temporary file fails with ENOSPC
+//   write-full         write() fails with ENOSPC: of the tool's writes, those of
+//                      a save's temporary file (and images'; not the console's,
+//                      which stdio makes itself)
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (libxml2 opens what it saves to with fopen)
@@ -48,12 +50,6 @@ int fail(int error) {
 }
 
 bool names_temp(const char *path) { return strstr(path, ".cfgmigrate-") != nullptr; }
-
-bool is_temp(int fd) {
-  char link[64], path[4096] = "";
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  return readlink(link, path, sizeof path - 1) > 0 && names_temp(path);
-}
 
 } // namespace
 
@@ -93,8 +89,7 @@ int mkostemp(char *name_template, int flags) {
 }
 
 ssize_t write(int fd, const void *bytes, size_t size) {
-  return strcmp(fault(), "write-full") == 0 && is_temp(fd) ? fail(ENOSPC)
-                                                           : REAL(write)(fd, bytes, size);
+  return strcmp(fault(), "write-full") ? REAL(write)(fd, bytes, size) : fail(ENOSPC);
 }
 
 int fsync(int fd) { return strcmp(fault(), "fsync-fails") ? REAL(fsync)(fd) : fail(EIO); }

@@ -11,8 +11,10 @@
 import difflib, json, os, re, shutil, socket, subprocess, sys, threading
 
 SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
-# "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it.
-DATAGRAM = re.compile(rb'<(\d+)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d ([^:]*): (.*)', re.S)
+# "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
+# tool calls no openlog, so the facility is user's (pri 14 info, 15 debug) and
+# the ident its name.
+DATAGRAM = re.compile(rb'<(14|15)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d cfgmigrate: (.*)', re.S)
 
 
 def read(path, default=None):
@@ -31,8 +33,8 @@ def fill(data, values):
     return data
 
 
+# Files and links under top: relative path -> bytes, or ('link', target).
 def snapshot(top):
-    """Files and links under top: relative path -> bytes, or ('link', target)."""
     found = {}
     for folder, dirs, names in os.walk(top):
         for path in [os.path.join(folder, name) for name in names + dirs]:
@@ -54,8 +56,8 @@ def materialize(files, top):
                 f.write(content)
 
 
+# Runs command in a sandbox made in box; also the reason when none can be made.
 def sandboxed(box, command, **options):
-    """Runs command in a sandbox made in box; also the reason when none can be made."""
     prefix = ['unshare', '--mount'] + ([] if os.geteuid() == 0 else ['--map-root-user'])
     done = subprocess.run(prefix + ['bash', SANDBOX, box] + command, capture_output=True, **options)
     setup_failed = done.returncode == 125 and re.search(rb'^sandbox: ', done.stderr, re.M)
@@ -63,19 +65,16 @@ def sandboxed(box, command, **options):
     return done, done.stderr.decode(errors='replace').strip() if no_sandbox else None
 
 
+# Syslog datagrams, read while the tool runs: a full queue would block it.
 def receive(log, lines):
-    """Syslog datagrams, read while the tool runs: a full queue would block it."""
     while datagram := log.recv(1 << 20):
         m = DATAGRAM.fullmatch(datagram)
-        # No openlog: the default facility (user) and the program's name.
-        if m and int(m[1]) >> 3 == 1 and m[2] == b'cfgmigrate':
-            lines.append({6: b'info', 7: b'debug'}.get(int(m[1]) & 7, b'other') + b' ' + m[3] + b'\n')
-        else:
-            lines.append(b'other ' + datagram + b'\n')
+        line = (b'info ' if m[1] == b'14' else b'debug ') + m[2] if m else b'other ' + datagram
+        lines.append(line + b'\n')
 
 
+# A case folder, its placeholders filled for a run in box.
 class Case:
-    """A case folder, its placeholders filled for a run in box."""
 
     def __init__(self, config, folder, box):
         self.folder, self.box, self.root = folder, box, os.path.join(box, 'root')
@@ -88,16 +87,16 @@ class Case:
     def file(self, name, default=None):
         return fill(read(os.path.join(self.folder, name), default), self.values)
 
+    # The files of a folder of the case, with one given on its own under another name.
     def files(self, folder, single, name):
-        """The files of a folder of the case, with one given on its own under another name."""
         found = snapshot(os.path.join(self.folder, folder))
         found = {path: fill(data, self.values) for path, data in found.items()}
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
+# Runs the case: the working folder before the run, the streams, and the reason
+# when no sandbox could be made.
 def run(config, case):
-    """Runs the case: the working folder before the run, the streams, and the reason
-    when no sandbox could be made."""
     shutil.rmtree(case.box, ignore_errors=True)
     os.makedirs(os.path.join(case.root, 'tmp'))
     before = case.files('files', 'input.xml', 'input.xml')
@@ -139,19 +138,13 @@ def difference(name, expected, actual):
     if expected == actual:
         return ''
     if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual) > 1 << 18:
-        return f'--- expected/{name}: {summary(expected)}\n+++ actual/{name}: {summary(actual)}\n'
+        return f'--- expected/{name}: {expected!r:.80}\n+++ actual/{name}: {actual!r:.80}\n'
     lines = lambda data: (data or b'').decode(errors='replace').splitlines(keepends=True)
     return ''.join(difflib.unified_diff(lines(expected), lines(actual), f'expected/{name}', f'actual/{name}'))
 
 
-def summary(content):
-    if isinstance(content, tuple):
-        return 'link to ' + content[1].decode(errors='replace')
-    return 'absent' if content is None else f'{len(content)} bytes'
-
-
+# What differs from what the case expects, and the reason when no sandbox could be made.
 def check(config, case):
-    """What differs from what the case expects, and the reason when no sandbox could be made."""
     expected, streams, why = run(config, case)
     expected |= case.files('after', 'expected.xml', 'output.xml')
     for name in case.file('removed', b'').decode().split():
@@ -166,8 +159,7 @@ def check(config, case):
 
 
 def main():
-    with open(sys.argv[1]) as f:
-        config = json.load(f)
+    config = json.loads(read(sys.argv[1]))
     command = sys.argv[2] == '--exec'
     box = os.path.join(config['boxes'], sys.argv[3] if command else os.path.basename(sys.argv[2].rstrip('/')))
     if command:

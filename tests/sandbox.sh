@@ -26,18 +26,13 @@ mount -t overlay -o "lowerdir=$box/.usr-lib:/usr/lib" sandbox-usr-lib /usr/lib
 mount --bind "$box/opkg" /usr/lib/opkg/info
 
 # A tree under /tmp (a clone in /tmp/x) would vanish with the machine's
-# /tmp: its top folder is carried over into the private one.
-top=
-if [[ $box == /tmp/?*/* ]]; then
-  rest=${box#/tmp/}
-  top=/tmp/${rest%%/*}
-  mount --rbind "$top" /dev/.top
-fi
+# /tmp: the box path's top two folders are carried over into the private
+# one (elsewhere they are put back where they were).
+top=$(cut -d/ -f1-3 <<<"$box")
+mount --rbind "$top" /dev/.top
 mount --bind "$box/root/tmp" /tmp
-if [[ -n $top ]]; then
-  mkdir -p "$top"
-  mount --move /dev/.top "$top"
-fi
+mkdir -p "$top"
+mount --move /dev/.top "$top"
 
 cd "$box/root"
 LD_PRELOAD=${TOOL_PRELOAD-} exec -a "${TOOL_ARGV0:-$1}" "$@"
