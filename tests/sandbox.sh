@@ -32,7 +32,7 @@ top=$(cut -d/ -f1-3 <<<"$box")
 mount --rbind "$top" /dev/.top
 mount --bind "$box/root/tmp" /tmp
 mkdir -p "$top"
-mount --move /dev/.top "$top"
+mount --rbind /dev/.top "$top"
 
 cd "$box/root"
 LD_PRELOAD=${TOOL_PRELOAD-} exec -a "${TOOL_ARGV0:-$1}" "$@"
