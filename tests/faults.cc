@@ -17,6 +17,8 @@
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (libxml2 opens what it saves to with fopen)
 //   unreadable:PATH    the file PATH cannot be opened for reading
+//   stdin-closed       the tool starts without standard input, as a boot
+//                      script may start it: its next file takes descriptor 0
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +52,11 @@ int fail(int error) {
 }
 
 bool names_temp(const char *path) { return strstr(path, ".cfgmigrate-") != nullptr; }
+
+__attribute__((constructor)) void close_standard_input() {
+  if (strcmp(fault(), "stdin-closed") == 0)
+    close(0);
+}
 
 } // namespace
 

@@ -116,7 +116,8 @@ def run(config, case):
         else:
             env['TOOL_PRELOAD'] = config['faults']
     log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-    log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/log'  # deep trees overflow sun_path
+    # Deep trees overflow sun_path. Without a syslog daemon /dev/log names nothing.
+    log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/' + ('down' if case.has('no-syslogd') else 'log')
     log.bind(log_path)
     lines = []
     reader = threading.Thread(target=receive, args=(log, lines))
