@@ -13,7 +13,7 @@
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "engine/walk.h"
 #include "steps/steps.h"
 #include "toolkit/xpath.h"

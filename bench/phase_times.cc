@@ -16,7 +16,7 @@
 #include <libxml/xmlsave.h>
 
 #include "cli/document.h"
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "cli/safe_save.h"
 #include "engine/version.h"
 #include "engine/walk.h"

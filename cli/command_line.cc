@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "cli/log.h"
-#include "cli/run_state.h"
+#include "base/log.h"
+#include "base/run_state.h"
 #include "engine/step_table.h"
 #include "engine/version.h"
 #include "engine/walk.h"

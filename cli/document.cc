@@ -2,8 +2,8 @@
 
 #include <libxml/parser.h>
 
-#include "cli/log.h"
-#include "cli/run_state.h"
+#include "base/log.h"
+#include "base/run_state.h"
 #include "cli/safe_save.h"
 
 xmlDoc *load_document(const char *path) {

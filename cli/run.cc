@@ -3,13 +3,11 @@
 #include <libxml/parser.h>
 #include <malloc.h>
 
+#include "base/log.h"
+#include "base/run_state.h"
 #include "cli/command_line.h"
 #include "cli/document.h"
-#include "cli/log.h"
-#include "cli/run_state.h"
 #include "engine/walk.h"
-
-RunState run;
 
 int cfgmigrate_main(int argc, char **argv) {
   parse_command_line(argc, argv);

@@ -123,6 +123,25 @@ bool same_file(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The name of a temporary file of a save to a file named `base`:
+// ".<base>.cfgmigrate-" and six letters or digits.
+bool is_temp_name_for(const char *name, const char *base) {
+  size_t base_length = strnlen(base, temp_base_limit);
+  if (name[0] != '.' || strncmp(name + 1, base, base_length) != 0)
+    return false;
+  const char *mark = name + 1 + base_length;
+  if (strncmp(mark, temp_mark, temp_mark_length) != 0)
+    return false;
+  const char *random = mark + temp_mark_length;
+  if (strlen(random) != temp_random_length)
+    return false;
+  for (const char *c = random; *c; ++c) {
+    if (!isalnum(static_cast<unsigned char>(*c)))
+      return false;
+  }
+  return true;
+}
+
 // A temporary file whose writer died keeps no lock; one being written does.
 void remove_if_abandoned(int directory_fd, const char *name) {
   int fd = openat(directory_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -222,23 +241,6 @@ int replace_target(const char *path, const Target &target, xmlDoc *document) {
 }
 
 } // namespace
-
-bool is_temp_name_for(const char *name, const char *base) {
-  size_t base_length = strnlen(base, temp_base_limit);
-  if (name[0] != '.' || strncmp(name + 1, base, base_length) != 0)
-    return false;
-  const char *mark = name + 1 + base_length;
-  if (strncmp(mark, temp_mark, temp_mark_length) != 0)
-    return false;
-  const char *random = mark + temp_mark_length;
-  if (strlen(random) != temp_random_length)
-    return false;
-  for (const char *c = random; *c; ++c) {
-    if (!isalnum(static_cast<unsigned char>(*c)))
-      return false;
-  }
-  return true;
-}
 
 int save_document_safely(const char *path, xmlDoc *document) {
   // libxml2 compresses only what it opens by name itself.

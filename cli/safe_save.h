@@ -15,7 +15,3 @@
 // directly, and so is any output whose directory cannot take a new file.
 // Returns 0 on success.
 int save_document_safely(const char *path, xmlDoc *document);
-
-// True for the name of a temporary file of a save to a file named `base`:
-// ".<base>.cfgmigrate-" and six letters or digits.
-bool is_temp_name_for(const char *name, const char *base);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/log.h"
+#include "base/log.h"
 
 namespace {
 

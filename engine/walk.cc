@@ -2,9 +2,12 @@
 
 #include <libxml/xpathInternals.h>
 
-#include "cli/log.h"
-#include "cli/run_state.h"
+#include "base/log.h"
+#include "base/run_state.h"
+#include "engine/step_table.h"
 #include "engine/version.h"
+
+namespace {
 
 void register_namespaces(xmlXPathContext *context) {
   for (const NamespaceBinding *binding = namespace_table; binding->prefix; ++binding)
@@ -12,56 +15,57 @@ void register_namespaces(xmlXPathContext *context) {
 }
 
 // Applies the rows whose to-version lies in (source, target], oldest first.
-void upgrade_walk(const MigrationStep *rows, int count) {
+void upgrade_walk() {
   VersionCode current = run.source_version;
-  for (int i = 0; i < count; ++i) {
-    VersionCode code = parse_version(rows[i].to_label);
+  for (int i = 0; i < step_count; ++i) {
+    VersionCode code = parse_version(step_table[i].to_label);
     if (current >= code || code > run.target_version)
       continue;
     current = code;
-    rows[i].handler(0);
-    log_debug("cfgmigrate(%d): upgraded to %s", __LINE__, rows[i].to_label);
+    step_table[i].handler(0);
+    log_debug("cfgmigrate(%d): upgraded to %s", __LINE__, step_table[i].to_label);
   }
   log_info("cfgmigrate(%d): final version:%s", __LINE__, format_version(run.target_version));
 }
 
 // Undoes the rows whose from-version lies in [target, source), newest first.
-void downgrade_walk(const MigrationStep *rows, int count) {
+void downgrade_walk() {
   log_info("cfgmigrate(%d): downgrading..", __LINE__);
   VersionCode current = run.source_version;
-  for (int i = count - 1; i >= 0; --i) {
-    VersionCode code = parse_version(rows[i].from_label);
+  for (int i = step_count - 1; i >= 0; --i) {
+    VersionCode code = parse_version(step_table[i].from_label);
     if (code < run.target_version)
       break;
     if (code >= current)
       continue;
     current = code;
-    rows[i].handler(1);
-    log_debug("cfgmigrate(%d): downgraded to %s", __LINE__, rows[i].from_label);
+    step_table[i].handler(1);
+    log_debug("cfgmigrate(%d): downgraded to %s", __LINE__, step_table[i].from_label);
   }
   log_info("cfgmigrate(%d): final version:%s", __LINE__, format_version(run.target_version));
 }
 
+} // namespace
+
 // Both directions use the upgrade window on to-labels, rows named in
 // ascending order.
-int check_walk(const MigrationStep *rows, int count) {
+int check_migration() {
   VersionCode low =
       run.source_version < run.target_version ? run.source_version : run.target_version;
   VersionCode high =
       run.source_version < run.target_version ? run.target_version : run.source_version;
   int needed = 0;
-  for (int i = 0; i < count; ++i) {
-    VersionCode code = parse_version(rows[i].to_label);
+  for (int i = 0; i < step_count; ++i) {
+    VersionCode code = parse_version(step_table[i].to_label);
     if (low >= code || code > high)
       continue;
     low = code;
-    log_info("cfgmigrate(%d): %s <--> %s", __LINE__, rows[i].from_label, rows[i].to_label);
+    log_info("cfgmigrate(%d): %s <--> %s", __LINE__, step_table[i].from_label,
+             step_table[i].to_label);
     needed = 1;
   }
   return needed;
 }
-
-int check_migration() { return check_walk(step_table, step_count); }
 
 int run_migration() {
   run.xpath_context = xmlXPathNewContext(run.document);
@@ -71,9 +75,9 @@ int run_migration() {
   }
   register_namespaces(run.xpath_context);
   if (run.source_version < run.target_version)
-    upgrade_walk(step_table, step_count);
+    upgrade_walk();
   else if (run.source_version > run.target_version)
-    downgrade_walk(step_table, step_count);
+    downgrade_walk();
   else
     log_info("cfgmigrate(%d): same version, do nothing", __LINE__);
   xmlXPathFreeContext(run.xpath_context);

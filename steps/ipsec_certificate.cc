@@ -3,7 +3,7 @@
 // into a local-certificate container.
 #include <libxml/tree.h>
 
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/xpath.h"
 

@@ -4,8 +4,9 @@
 // the netconf container gains a zone list.
 #include <cstring>
 
-#include "cli/run_state.h"
-#include "engine/step_table.h"
+#include <libxml/xpathInternals.h>
+
+#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/xpath.h"
 
@@ -16,12 +17,11 @@ const char remote_rest[] = "./fwbs:firewall/fwbs:remote-web-management/fwbs:rest
 const char lan_netconf[] = "./fwbs:firewall/fwbs:lan-vpn-web-management/fwbs:netconf";
 const char remote_netconf[] = "./fwbs:firewall/fwbs:remote-web-management/fwbs:netconf";
 
+// The URI the namespace table binds to the restconf prefix, registered on
+// the run's XPath context before any step runs.
 const char *restconf_uri() {
-  for (const NamespaceBinding *binding = namespace_table; binding->prefix; ++binding) {
-    if (strcmp(binding->prefix, "restconf") == 0)
-      return binding->uri;
-  }
-  return nullptr;
+  return reinterpret_cast<const char *>(
+      xmlXPathNsLookup(run.xpath_context, reinterpret_cast<const xmlChar *>("restconf")));
 }
 
 // Only the exact text "true" of the first match counts as on.

@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli/log.h"
-#include "cli/run_state.h"
+#include "base/log.h"
+#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/codec.h"
 #include "toolkit/xpath.h"

@@ -1,6 +1,6 @@
 // The netconf and restconf containers took the "orvalis-" prefix; the old
 // and new names share a namespace, so each rename reverses cleanly.
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/xpath.h"
 

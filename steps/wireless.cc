@@ -1,6 +1,6 @@
 // Two wireless schema changes, each adding a leaf derived from what the
 // document already holds. Neither looks for the leaf it adds.
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/xpath.h"
 

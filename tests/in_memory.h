@@ -8,7 +8,7 @@
 #include <libxml/parser.h>
 
 #include "cli/document.h"
-#include "cli/run_state.h"
+#include "base/run_state.h"
 #include "engine/version.h"
 #include "engine/walk.h"
 

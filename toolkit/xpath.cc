@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "cli/log.h"
-#include "cli/run_state.h"
+#include "base/log.h"
+#include "base/run_state.h"
 #include "toolkit/child_path.h"
 
 namespace {

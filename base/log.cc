@@ -1,9 +1,9 @@
-#include "cli/log.h"
+#include "base/log.h"
 
 #include <cstdio>
 #include <syslog.h>
 
-#include "cli/run_state.h"
+#include "base/run_state.h"
 
 void console_write(const char *format, va_list arguments) {
   FILE *console = fopen("/dev/console", "a");
