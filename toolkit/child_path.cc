@@ -97,9 +97,12 @@ int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
   return 0;
 }
 
+// The short local name first: the namespace URIs are long and shared by
+// most siblings, so comparing them first costs the most and decides least.
 bool matches(const xmlNode *node, const Name &name) {
-  return node->type == XML_ELEMENT_NODE && node->ns && xmlStrEqual(node->ns->href, name.uri) &&
-         xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local));
+  return node->type == XML_ELEMENT_NODE &&
+         xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local)) && node->ns &&
+         xmlStrEqual(node->ns->href, name.uri);
 }
 
 enum class Test { fails, passes, undecided };
