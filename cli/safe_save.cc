@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <libxml/parser.h>
 #include <libxml/uri.h>
 #include <libxml/xmlsave.h>
 
@@ -49,18 +50,46 @@ int write_to(int fd, xmlDoc *document) {
   return xmlSaveFormatFileTo(output, document, "UTF-8", 1) < 0 ? -1 : 0;
 }
 
-// libxml2 unescapes %XX in a file name and gives names with a scheme
-// ("file:", "http:") to its URI handlers; such paths and "-" (standard
-// output) are left to libxml2.
-bool is_plain_file_name(const char *path) {
-  if (strcmp(path, "-") == 0 || strchr(path, '%'))
+// libxml2 first opens a name with its %XX escapes decoded when the name
+// parses as a URI without a scheme or with "file" (an undecodable "%"
+// fails the parse and stays literal), and opens the name as given only if
+// that fails: such a name may end in either file.
+bool has_decoded_escapes(const char *path) {
+  if (!strchr(path, '%'))
     return false;
   xmlURI *uri = xmlParseURI(path);
   if (!uri)
-    return true;
-  bool has_scheme = uri->scheme != nullptr;
+    return false;
+  bool decoded = !uri->scheme || strcmp(uri->scheme, "file") == 0;
   xmlFreeURI(uri);
-  return !has_scheme;
+  if (!decoded)
+    return false;
+  xmlChar *unescaped = reinterpret_cast<xmlChar *>(xmlURIUnescapeString(path, 0, nullptr));
+  bool changed = !unescaped || !xmlStrEqual(unescaped, BAD_CAST path);
+  xmlFree(unescaped);
+  return changed;
+}
+
+bool starts_with_any_case(const char *path, const char *prefix) {
+  return xmlStrncasecmp(BAD_CAST path, BAD_CAST prefix, static_cast<int>(strlen(prefix))) == 0;
+}
+
+// Names libxml2's output handlers take for something else than the file of
+// that name: "-" is standard output, "file:///" and "file://localhost/"
+// lose their prefix, and "http://" is sent over the network when libxml2
+// has HTTP. Any other scheme ("file:x", "https://", "ftp://", "C:") is
+// opened as a local file named exactly so, and a time stamp's colon makes
+// a scheme too.
+bool is_claimed_by_handler(const char *path) {
+  return strcmp(path, "-") == 0 || starts_with_any_case(path, "file:///") ||
+         starts_with_any_case(path, "file://localhost/") ||
+         (xmlHasFeature(XML_WITH_HTTP) && starts_with_any_case(path, "http://"));
+}
+
+// True when libxml2 writes the document to the local file of exactly this
+// name, the only output the save may replace through a temporary file.
+bool is_plain_file_name(const char *path) {
+  return !is_claimed_by_handler(path) && !has_decoded_escapes(path);
 }
 
 // Replaces `path`, a symbolic link, by the path its text names.

@@ -10,8 +10,10 @@
 // file a symbolic link names) is replaced through a temporary file in its
 // own directory, written through the descriptor that created it, keeping
 // its mode and, as root, its owner; a new file gets 0666 less the umask.
-// "-", devices, FIFOs, paths libxml2 would treat as URIs, compressed
-// documents and paths too long for the save's buffers are written
-// directly, and so is any output whose directory cannot take a new file.
+// Names libxml2 does not open as the local file of that very name ("-",
+// names whose %XX escapes it decodes, "file:///", "file://localhost/" and
+// "http://" names), devices, FIFOs, compressed documents and paths too long
+// for the save's buffers are written directly, and so is any output whose
+// directory cannot take a new file.
 // Returns 0 on success.
 int save_document_safely(const char *path, xmlDoc *document);
