@@ -51,13 +51,13 @@ using Content = std::unique_ptr<xmlChar, ContentFree>;
 bool base64_fits(size_t size) { return 4 * (size / 3) + size % 3 < size_t{store_size}; }
 
 // The image's file, new or a regular file we may truncate, opened for
-// writing and locked. Runs converting at the same time use the same names:
-// the lock, taken before the truncation, keeps another run from touching
-// the file until this one has read its image back. A symbolic link planted
-// at the path is never followed, and a FIFO neither blocks the open nor
-// takes the bytes. -1 when the file cannot be had.
+// writing and reading back, and locked. Runs converting at the same time
+// use the same names: the lock, taken before the truncation, keeps another
+// run from touching the file until this one has read its image back. A
+// symbolic link planted at the path is never followed, and a FIFO neither
+// blocks the open nor takes the bytes. -1 when the file cannot be had.
 int open_locked_image_file(const char *path) {
-  int descriptor = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  int descriptor = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
   if (descriptor < 0)
     return -1;
   struct stat status;
@@ -82,20 +82,22 @@ bool write_all(int descriptor, const unsigned char *bytes, size_t size) {
   return true;
 }
 
-// Writes the image to its file and reads the file back as Base64 text,
-// holding the file's lock throughout. True when base64_text now holds this
-// image's text; a file that could not be written is not read, since an
-// earlier run may have left another image under the same name.
+// Writes the image to its file and reads it back as Base64 text through
+// the same descriptor, holding the file's lock throughout: /tmp is shared,
+// and by then the name may be another file or a link to one. True when
+// base64_text now holds this image's text; a file that could not be
+// written is not read, since an earlier run may have left another image
+// under the same name.
 bool convert_through_file(const char *path, size_t size) {
   int descriptor = open_locked_image_file(path);
   if (descriptor < 0)
     return false;
   bool converted = false;
   if (write_all(descriptor, image_bytes, size)) {
-    // The encoder leaves the store untouched when it cannot open the file,
+    // The encoder leaves the store untouched when it cannot read the file,
     // and an empty image comes back as a lone NUL.
     base64_text[0] = '?';
-    int32_t count = base64_encode_file(path, base64_text, store_size);
+    int32_t count = base64_encode_descriptor(descriptor, path, base64_text, store_size);
     converted = count > 0 || base64_text[0] == '\0';
   }
   // Closing releases the lock.

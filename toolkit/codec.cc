@@ -1,29 +1,21 @@
 #include "toolkit/codec.h"
 
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 const char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-} // namespace
-
-uint8_t hex_digit_value(unsigned char character) {
-  if (character >= 'A' && character <= 'F')
-    return character - 55;
-  if (character >= '0' && character <= '9')
-    return character & 0x0F;
-  if (character >= 'a' && character <= 'f')
-    return character - 87;
+int32_t cannot_read(const char *path) {
+  printf("Can't open %s for reading!\n", path);
   return 0;
 }
 
-int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
-  FILE *file = fopen(path, "rb");
-  if (!file) {
-    printf("Can't open %s for reading!\n", path);
-    return 0;
-  }
+// Encodes what `file` holds from its position on, then closes it: the
+// stream's buffer lives here, so the stream must not outlive this call.
+int32_t encode_and_close(FILE *file, char *out, int32_t limit) {
   // Still one getc per byte, from a buffer big enough that an image takes
   // a few reads instead of one per 4 KiB; the process has one thread, so
   // the stream needs no lock.
@@ -62,4 +54,33 @@ int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
     out[n] = '\0';
   fclose(file);
   return n;
+}
+
+} // namespace
+
+uint8_t hex_digit_value(unsigned char character) {
+  if (character >= 'A' && character <= 'F')
+    return character - 55;
+  if (character >= '0' && character <= '9')
+    return character & 0x0F;
+  if (character >= 'a' && character <= 'f')
+    return character - 87;
+  return 0;
+}
+
+int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
+  FILE *file = fopen(path, "rb");
+  return file ? encode_and_close(file, out, limit) : cannot_read(path);
+}
+
+int32_t base64_encode_descriptor(int descriptor, const char *path, char *out, int32_t limit) {
+  // The stream closes a copy of the descriptor: a lock the caller holds
+  // through its own stays until the caller closes that.
+  int copy = lseek(descriptor, 0, SEEK_SET) == 0 ? fcntl(descriptor, F_DUPFD_CLOEXEC, 0) : -1;
+  FILE *file = copy >= 0 ? fdopen(copy, "rb") : nullptr;
+  if (file)
+    return encode_and_close(file, out, limit);
+  if (copy >= 0)
+    close(copy);
+  return cannot_read(path);
 }

@@ -15,3 +15,8 @@ uint8_t hex_digit_value(unsigned char character);
 // to limit - 1 characters. A file that cannot be opened gets a message on
 // stdout, leaves `out` untouched and returns 0.
 int32_t base64_encode_file(const char *path, char *out, int32_t limit);
+
+// The same for the file open as `descriptor`, read from its start and not
+// by name; the descriptor stays open. `path`, the file's name, only appears
+// in the message when the file cannot be read.
+int32_t base64_encode_descriptor(int descriptor, const char *path, char *out, int32_t limit);
