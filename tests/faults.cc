@@ -16,7 +16,11 @@
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (libxml2 opens what it saves to with fopen)
-//   unreadable:PATH    the file PATH cannot be opened for reading
+//   unreadable:PATH    the file PATH cannot be opened for reading, nor read
+//                      through a descriptor open on it
+//   image-swapped:LINK as an image under /tmp/cpp_ is written, its name is
+//                      replaced by a symbolic link to LINK, as anyone may
+//                      do in a shared /tmp (the write fails if it cannot be)
 //   stdin-closed       the tool starts without standard input, as a boot
 //                      script may start it: its next file takes descriptor 0
 #include <cerrno>
@@ -52,6 +56,14 @@ int fail(int error) {
 }
 
 bool names_temp(const char *path) { return strstr(path, ".cfgmigrate-") != nullptr; }
+
+// The path a descriptor was opened by, in a buffer the next call reuses.
+const char *named(int fd) {
+  static char link[32], path[256];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  memset(path, 0, sizeof path);
+  return readlink(link, path, sizeof path - 1) > 0 ? path : "";
+}
 
 __attribute__((constructor)) void close_standard_input() {
   if (strcmp(fault(), "stdin-closed") == 0)
@@ -96,6 +108,9 @@ int mkostemp(char *name_template, int flags) {
 }
 
 ssize_t write(int fd, const void *bytes, size_t size) {
+  const char *path = strncmp(fault(), "image-swapped:", 14) ? "" : named(fd);
+  if (strncmp(path, "/tmp/cpp_", 9) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
+    return fail(EIO);
   return strcmp(fault(), "write-full") ? REAL(write)(fd, bytes, size) : fail(ENOSPC);
 }
 
@@ -115,5 +130,9 @@ FILE *fopen(const char *path, const char *mode) {
 }
 
 FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
+
+FILE *fdopen(int fd, const char *mode) {
+  return fault_names("unreadable", named(fd)) ? nullptr : REAL(fdopen)(fd, mode);
+}
 
 } // extern "C"
