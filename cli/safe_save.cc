@@ -64,8 +64,8 @@ bool has_decoded_escapes(const char *path) {
   xmlFreeURI(uri);
   if (!decoded)
     return false;
-  xmlChar *unescaped = reinterpret_cast<xmlChar *>(xmlURIUnescapeString(path, 0, nullptr));
-  bool changed = !unescaped || !xmlStrEqual(unescaped, BAD_CAST path);
+  char *unescaped = xmlURIUnescapeString(path, 0, nullptr);
+  bool changed = !unescaped || strcmp(unescaped, path) != 0;
   xmlFree(unescaped);
   return changed;
 }
@@ -74,7 +74,7 @@ bool starts_with_any_case(const char *path, const char *prefix) {
   return xmlStrncasecmp(BAD_CAST path, BAD_CAST prefix, static_cast<int>(strlen(prefix))) == 0;
 }
 
-// Names libxml2's output handlers take for something else than the file of
+// Names libxml2's output handlers take for something other than the file of
 // that name: "-" is standard output, "file:///" and "file://localhost/"
 // lose their prefix, and "http://" is sent over the network when libxml2
 // has HTTP. Any other scheme ("file:x", "https://", "ftp://", "C:") is
