@@ -12,6 +12,7 @@
 
 namespace {
 
+// Kept byte for byte, "new-veriosn" included: scripts and operators match it.
 constexpr char usage_text[] =
     "Usage: cfgmigrate [options] <old-version> <new-veriosn> <input xml> <output xml>\n"
     "Options:\n"

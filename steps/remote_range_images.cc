@@ -136,6 +136,7 @@ void convert_image(xmlNode *node, const char *tag, int index) {
   if (!text)
     return;
   char path[128];
+  // The path is kept byte for byte: scripts and operators look for the images there.
   snprintf(path, sizeof path, "/tmp/cpp_%s_%d.jpg", tag, index);
   size_t length = strlen(text);
   size_t size = length / 2;

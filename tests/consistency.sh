@@ -32,3 +32,12 @@ package=$(echo 'print-version: ; @echo $(PKG_VERSION)' | make -s -C "$source/pac
 sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|g' \
   "$source/tests/cases/example-full-road/input.xml" | cmp -s - "$source/examples/config-v1.0.16.xml" ||
   fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"
+
+# Each command example of the README and the manual page names, in a comment
+# beside it, the case folder that runs it; its command must be the folder's.
+sed 's/\\-/-/g' "$source/README.md" "$page" | grep '^ *cfgmigrate \(-[a-z]\|v\)' | while read -r line; do
+  folder=$source/tests/cases/${line##*tests/cases/}
+  [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"
+  shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
+  [ "$shown" = "cfgmigrate $(tr '\n' ' ' <"$folder/args" | sed 's/ *$//')" ] || fail "$line" "is not the command of $folder"
+done
