@@ -10,7 +10,8 @@ endif
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
-BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils
+BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
+	hyperfine time valgrind jq
 # Debian's cross compiler, the target's libraries as multiarch packages, and
 # the emulator that runs the aarch64 tests here.
 CROSS_PACKAGES = make cmake pkg-config g++-aarch64-linux-gnu qemu-user libxml2-dev:arm64 \
@@ -79,11 +80,11 @@ demo:
 	cmake --build $(BUILD) -j $(JOBS) --target cfgmigrate
 	@scripts/demo.sh $(BUILD)
 
-# Timings and footprint against libxml2's own parse and save; writes
-# docs/performance.md. Not part of `make test`.
+# Times, peak memory, instructions and footprint against libxml2's own parse
+# and save; writes docs/performance.md. Not part of `make test`.
 bench:
 	@scripts/ensure-deps.sh $(BENCH_PACKAGES)
-	scripts/bench.sh
+	CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/bench.sh
 
 # libFuzzer targets built with clang and the sanitizers, FUZZ_SECONDS each.
 # The migration writes /tmp/cpp_*.jpg: the fuzzer takes a private tmpfs /tmp
