@@ -105,6 +105,8 @@ int rename(const char *from, const char *to) {
   return strcmp(fault(), "rename-fails") ? REAL(rename)(from, to) : fail(EIO);
 }
 
+// Built with 64-bit file offsets as the tool is, this defines fopen64, the
+// name the tool and libxml2 call.
 FILE *fopen(const char *path, const char *mode) {
   if ((strcmp(fault(), "temp-reopen") == 0 && names_temp(path)) ||
       (mode[0] == 'r' && fault_names("unreadable", path))) {
@@ -113,7 +115,5 @@ FILE *fopen(const char *path, const char *mode) {
   }
   return REAL(fopen)(path, mode);
 }
-
-FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
 
 } // extern "C"
