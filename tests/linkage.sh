@@ -1,21 +1,21 @@
 #!/bin/sh
 # What the built tool asks of the system it runs on: the C library and
-# libxml2 alone (and the loader where the target lists it, a sanitizer's
-# runtimes in a sanitizer build), with 64-bit file offsets and times.
-# Usage: linkage.sh TOOL [SANITIZER-FLAG]
+# libxml2 alone (and the loader where the target lists it; in a sanitizer
+# build its runtime, or with clang's static runtime what that one needs),
+# with 64-bit file offsets and times.
+# Usage: linkage.sh TOOL "COMPILE AND LINK FLAGS OF THE BUILD"
 set -eu
-tool=$1
 fail() { printf '%s\n' "$@" >&2; exit 1; }
 
-needed=$(readelf -d "$tool" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
+needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
 allowed='libc\.so\.[0-9]+|libxml2\.so\.[0-9]+|ld-[-a-z0-9_.]+\.so\.[0-9]+'
-[ -z "${2:-}" ] || allowed="$allowed|lib[a-z]*san\.so\.[0-9]+"
+case "${2:-}" in *-fsanitize=*) allowed="$allowed|lib([a-z]*san|stdc\+\+|m|gcc_s|pthread|dl|rt)\.so\.[0-9]+" ;; esac
 echo "$needed" | grep -q '^libxml2\.' && ! echo "$needed" | grep -Evxq "$allowed" ||
-  fail "$tool needs more than the C library and libxml2:" "$needed"
+  fail "$1 needs more than the C library and libxml2:" "$needed"
 
 # On 32-bit glibc the plain names take 32-bit offsets (readdir fails with
 # EOVERFLOW on a large inode number) and the plain 64 names 32-bit times.
 old='readdir|fopen|open|openat|ftruncate|mkostemp|f?stat|lstat|fstatat'
-! readelf -h "$tool" | grep -q 'Class: *ELF32' || old="$old|(f?stat|lstat|fstatat)64"
-stale=$(readelf --dyn-syms -W "$tool" | grep -oE " UND ($old)@.*" || true)
-[ -z "$stale" ] || fail "$tool takes 32-bit file offsets or times:" "$stale"
+! readelf -h "$1" | grep -q 'Class: *ELF32' || old="$old|(f?stat|lstat|fstatat)64"
+stale=$(readelf --dyn-syms -W "$1" | grep -oE " UND ($old)@.*" || true)
+[ -z "$stale" ] || fail "$1 takes 32-bit file offsets or times:" "$stale"
