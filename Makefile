@@ -1,6 +1,6 @@
-# Thin wrapper over CMake: `make demo` and `make test` set up everything.
+# Thin wrapper over CMake: `make demo`, `make test` and `make cross-test` set
+# up everything; plain `make` builds with what is installed.
 BUILD ?= build
-CROSS_BUILD ?= build-aarch64
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 ifeq ($(CI),true)
@@ -8,14 +8,21 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
-TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3
+TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3 \
+	binutils
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
 	hyperfine time valgrind jq
-# Debian's cross compiler, the target's libraries as multiarch packages, and
-# the emulator that runs the aarch64 tests here.
-CROSS_PACKAGES = make cmake pkg-config g++-aarch64-linux-gnu qemu-user libxml2-dev:arm64 \
-	util-linux mount diffutils mawk groff-base python3
+# The targets of `make cross-test`, as DEBIAN-ARCHITECTURE:GNU-TRIPLET: each
+# builds in build-ARCHITECTURE/ with cmake/TRIPLET.cmake, and runs its tests
+# under qemu-user. Debian's cross compiler, the target's libraries as
+# multiarch packages, and the emulator.
+CROSS_TARGETS ?= arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf
+cross_arch = $(firstword $(subst :, ,$(1)))
+cross_triplet = $(lastword $(subst :, ,$(1)))
+CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk groff-base python3 \
+	binutils $(foreach target,$(CROSS_TARGETS),g++-$(call cross_triplet,$(target)) \
+	libxml2-dev:$(call cross_arch,$(target)))
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 120
@@ -38,6 +45,10 @@ NS_FLAGS = -DCFGMIGRATE_VENDOR_NS_BASE=http://vendor.example \
 .PHONY: all build deps test-deps test sanitized-build namespace-build demo bench fuzz clean \
 	cross-deps cross-test
 
+# Parallel work is cmake's and ctest's (-j $(JOBS)); the targets run in the
+# order written, so what is installed comes before what is built with it.
+.NOTPARALLEL:
+
 all: build
 
 deps:
@@ -46,15 +57,15 @@ deps:
 test-deps:
 	@scripts/ensure-deps.sh $(TEST_PACKAGES)
 
-build: deps
+build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-sanitized-build: deps
+sanitized-build:
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DCFGMIGRATE_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-namespace-build: deps
+namespace-build:
 	cmake -S . -B $(NS_BUILD) $(CMAKE_FLAGS) $(NS_FLAGS) >/dev/null
 	cmake --build $(NS_BUILD) -j $(JOBS)
 
@@ -63,12 +74,15 @@ test: test-deps build sanitized-build namespace-build
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 	ctest --test-dir $(NS_BUILD) --output-on-failure -j $(JOBS) -R '^case/'
 
-# Builds the tool and every test for aarch64 and runs them under qemu-aarch64.
-cross-test: cross-deps
-	cmake -S . -B $(CROSS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
-		$(CMAKE_FLAGS) >/dev/null
-	cmake --build $(CROSS_BUILD) -j $(JOBS)
-	ctest --test-dir $(CROSS_BUILD) --output-on-failure -j $(JOBS)
+# Builds the tool and every test for each cross target and runs them under
+# the emulator; `make cross-test-armhf` one of them.
+cross-test: $(foreach target,$(CROSS_TARGETS),cross-test-$(call cross_arch,$(target)))
+
+cross-test-%: cross-deps
+	cmake -S . -B build-$* $(CMAKE_FLAGS) \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/$(call cross_triplet,$(filter $*:%,$(CROSS_TARGETS))).cmake >/dev/null
+	cmake --build build-$* -j $(JOBS)
+	ctest --test-dir build-$* --output-on-failure -j $(JOBS)
 
 cross-deps:
 	@scripts/ensure-deps.sh $(CROSS_PACKAGES)
@@ -98,4 +112,5 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) $(FUZZ_BUILD) $(CROSS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) $(FUZZ_BUILD) \
+		$(foreach target,$(CROSS_TARGETS),build-$(call cross_arch,$(target)))

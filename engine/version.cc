@@ -12,9 +12,10 @@ namespace {
 constexpr int date_epoch = 20170800;
 constexpr size_t max_date_length = 8;
 
-// atoi as glibc defines it: strtol narrowed to int. C++20 makes the
+// atoi as 64-bit glibc has it: a 64-bit parse narrowed to int, on every CPU
+// (strtol saturates at 32 bits where long has them). C++20 makes the
 // narrowing modular, so an out-of-range field wraps instead of being UB.
-int to_int(const char *text) { return static_cast<int>(strtol(text, nullptr, 10)); }
+int to_int(const char *text) { return static_cast<int>(strtoll(text, nullptr, 10)); }
 
 // Fields are OR-ed without masking, so a field wider than its byte (or a
 // negative build) spills into the fields above it.

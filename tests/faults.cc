@@ -120,6 +120,8 @@ int rename(const char *from, const char *to) {
   return strcmp(fault(), "rename-fails") ? REAL(rename)(from, to) : fail(EIO);
 }
 
+// Built with 64-bit file offsets as the tool is, this defines fopen64, the
+// name the tool and libxml2 call.
 FILE *fopen(const char *path, const char *mode) {
   if ((strcmp(fault(), "temp-reopen") == 0 && names_temp(path)) ||
       (mode[0] == 'r' && fault_names("unreadable", path))) {
@@ -128,8 +130,6 @@ FILE *fopen(const char *path, const char *mode) {
   }
   return REAL(fopen)(path, mode);
 }
-
-FILE *fopen64(const char *path, const char *mode) { return fopen(path, mode); }
 
 FILE *fdopen(int fd, const char *mode) {
   return fault_names("unreadable", named(fd)) ? nullptr : REAL(fdopen)(fd, mode);
