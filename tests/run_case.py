@@ -5,7 +5,7 @@
 # folder and its streams.
 #
 #   run_case.py CONFIG CASE_DIR               exit 0, 1 on a difference, 77 to skip
-#   run_case.py CONFIG --exec NAME COMMAND... run a test program in the box NAME
+#   run_case.py CONFIG --exec NAME COMMAND... run a command in the sandbox of box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, json, os, re, shutil, socket, subprocess, sys, threading
