@@ -138,7 +138,7 @@ def run(config, case):
 def difference(name, expected, actual):
     if expected == actual:
         return ''
-    if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual) > 1 << 18:
+    if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual or b'') > 1 << 18:
         return f'--- expected/{name}: {expected!r:.80}\n+++ actual/{name}: {actual!r:.80}\n'
     lines = lambda data: (data or b'').decode(errors='replace').splitlines(keepends=True)
     return ''.join(difflib.unified_diff(lines(expected), lines(actual), f'expected/{name}', f'actual/{name}'))
