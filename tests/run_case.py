@@ -60,8 +60,7 @@ def materialize(files, top):
 def sandboxed(box, command, **options):
     prefix = ['unshare', '--mount'] + ([] if os.geteuid() == 0 else ['--map-root-user'])
     done = subprocess.run(prefix + ['bash', SANDBOX, box] + command, capture_output=True, **options)
-    setup_failed = done.returncode == 125 and re.search(rb'^sandbox: ', done.stderr, re.M)
-    no_sandbox = setup_failed or done.stderr.startswith(b'unshare:')
+    no_sandbox = done.returncode in (1, 125) and re.search(rb'\Aunshare: |^sandbox: cannot ', done.stderr, re.M)
     return done, done.stderr.decode(errors='replace').strip() if no_sandbox else None
 
 

@@ -14,8 +14,7 @@ trap 'echo "sandbox: cannot $BASH_COMMAND" >&2; exit 125' ERR
 box=$1
 shift
 mkdir -p "$box/root/tmp" "$box/dev/.top"
->"$box/dev/console"
->"$box/dev/null"
+>"$box/dev/console" >"$box/dev/null"
 for link in "log:$box/log" fd:/proc/self/fd stdin:fd/0 stdout:fd/1 stderr:fd/2; do
   ln -sfn "${link#*:}" "$box/dev/${link%%:*}"
 done
@@ -24,11 +23,10 @@ mount --rbind "$box/dev" /dev
 
 # Only the version report reads the opkg folder: a box gets one where its
 # case brings a control file, or where the machine's own must be hidden.
-info=/usr/lib/opkg/info
-if [ -d "$box/opkg" ] || [ -d $info ]; then
+if [ -d "$box/opkg" ] || [ -d /usr/lib/opkg/info ]; then
   mkdir -p "$box/opkg" "$box/.usr-lib/opkg/info"
-  [ -d $info ] || mount -t overlay -o "lowerdir=$box/.usr-lib:/usr/lib" sandbox-usr-lib /usr/lib
-  mount --bind "$box/opkg" $info
+  [ -d /usr/lib/opkg/info ] || mount -t overlay -o "lowerdir=$box/.usr-lib:/usr/lib" box /usr/lib
+  mount --bind "$box/opkg" /usr/lib/opkg/info
 fi
 
 # A tree under /tmp (a clone in /tmp/x) would vanish with the machine's
