@@ -20,10 +20,12 @@ printf '%s\n' -d v1.0.16-20170810 "$newest" input.xml output.xml >"$work/example
 echo "== cfgmigrate -d v1.0.16-20170810 $newest input.xml output.xml"
 
 # The case holds no expectations: the runner reports everything as a
-# difference and keeps what the run wrote in its box.
+# difference and keeps what the run wrote in its box, or says why it could
+# make no sandbox.
 box=$build/tests/boxes/example
-if python3 "$root/tests/run_case.py" "$build/tests/cases.json" "$work/example" >/dev/null ||
-  [ -f "$box/streams/status" ]; then
+why=$(python3 "$root/tests/run_case.py" "$build/tests/cases.json" "$work/example" |
+  sed -n 's/^no sandbox: //p')
+if [ -z "$why" ] && [ -f "$box/streams/status" ]; then
   echo "(run in a private mount namespace: the console, syslog and /tmp below are the sandbox's)"
   for stream in console syslog stdout stderr; do
     echo "== $stream"
@@ -34,10 +36,10 @@ if python3 "$root/tests/run_case.py" "$build/tests/cases.json" "$work/example" >
   echo "== exit status $(cat "$box/streams/status")"
   cp "$box/root/output.xml" "$output" 2>/dev/null || true
 else
-  echo "No sandbox here, so cfgmigrate runs directly: its diagnostic lines go to the real"
-  echo "/dev/console (if this user may open it) and syslog, where this script cannot show"
-  echo "them, and the portal images it converts are left in /tmp as cpp_bg_*.jpg and"
-  echo "cpp_logo_*.jpg."
+  echo "No sandbox here${why:+ ($why)}."
+  echo "cfgmigrate runs directly: its diagnostic lines go to the real /dev/console (if this"
+  echo "user may open it) and syslog, where this script cannot show them, and the portal"
+  echo "images it converts are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
   status=0
   (cd "$work/example" && "$build/cfgmigrate" -d v1.0.16-20170810 "$newest" input.xml "$output") ||
     status=$?

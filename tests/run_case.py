@@ -5,7 +5,7 @@
 # folder and its streams.
 #
 #   run_case.py CONFIG CASE_DIR               exit 0, 1 on a difference, 77 to skip
-#   run_case.py CONFIG --exec NAME COMMAND... run a test program in the box NAME
+#   run_case.py CONFIG --exec NAME COMMAND... run a command in the sandbox of box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, json, os, re, shutil, socket, subprocess, sys, threading
@@ -60,8 +60,7 @@ def materialize(files, top):
 def sandboxed(box, command, **options):
     prefix = ['unshare', '--mount'] + ([] if os.geteuid() == 0 else ['--map-root-user'])
     done = subprocess.run(prefix + ['bash', SANDBOX, box] + command, capture_output=True, **options)
-    setup_failed = done.returncode == 125 and re.search(rb'^sandbox: ', done.stderr, re.M)
-    no_sandbox = setup_failed or done.stderr.startswith(b'unshare:')
+    no_sandbox = done.returncode in (1, 125) and re.search(rb'\Aunshare: |^sandbox: cannot ', done.stderr, re.M)
     return done, done.stderr.decode(errors='replace').strip() if no_sandbox else None
 
 
@@ -138,7 +137,7 @@ def run(config, case):
 def difference(name, expected, actual):
     if expected == actual:
         return ''
-    if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual) > 1 << 18:
+    if isinstance(expected, tuple) or isinstance(actual, tuple) or len(expected or actual or b'') > 1 << 18:
         return f'--- expected/{name}: {expected!r:.80}\n+++ actual/{name}: {actual!r:.80}\n'
     lines = lambda data: (data or b'').decode(errors='replace').splitlines(keepends=True)
     return ''.join(difflib.unified_diff(lines(expected), lines(actual), f'expected/{name}', f'actual/{name}'))
