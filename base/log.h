@@ -4,8 +4,5 @@
 // __LINE__ of the logging statement.
 #pragma once
 
-#include <cstdarg>
-
 void log_info(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void log_debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void console_write(const char *format, va_list arguments) __attribute__((format(printf, 1, 0)));
