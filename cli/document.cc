@@ -31,6 +31,10 @@ xmlDoc *load_document(const char *path) {
 }
 
 int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
+  // A parse that ran out of memory may still hand back a tree, one that
+  // lacks anything up to its root.
+  if (run.out_of_memory)
+    return 3;
   run.document = document;
   run.root = xmlDocGetRootElement(document);
   run.source_version = from;
@@ -41,7 +45,11 @@ int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
 }
 
 void save_document(xmlDoc *document) {
-  // Its outcome is not reported: the log line and the status stay the same.
+  if (run.out_of_memory)
+    return;
+  // Its other failures are not reported: the log line and the status stay
+  // the same.
   save_document_safely(run.output_path, document);
-  log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
+  if (!run.out_of_memory)
+    log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
 }

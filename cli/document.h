@@ -18,8 +18,9 @@ xmlDoc *load_document(const char *path);
 // does before saving it: the step table's walk, then every white-space-only
 // text node goes, so the saver's indentation replaces the input's. The
 // document and its root become the run's. The walk's status: 0, or 3 when
-// it could not run.
+// it could not run, as when memory has run out.
 int migrate_document(xmlDoc *document, VersionCode from, VersionCode to);
 
-// Writes the document, UTF-8 and indented, to the run's output path.
+// Writes the document, UTF-8 and indented, to the run's output path; once
+// memory has run out, nothing is written over it.
 void save_document(xmlDoc *document);

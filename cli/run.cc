@@ -3,11 +3,13 @@
 #include <malloc.h>
 
 #include "base/log.h"
+#include "base/memory.h"
 #include "base/run_state.h"
 #include "cli/command_line.h"
 #include "cli/document.h"
 
 int cfgmigrate_main(int argc, char **argv) {
+  watch_allocations();
   parse_command_line(argc, argv);
 
   // The migration ends by freeing every blank text node, a million small
@@ -20,7 +22,7 @@ int cfgmigrate_main(int argc, char **argv) {
 #endif
 
   run.document = load_document(run.input_path);
-  if (!run.document) {
+  if (!run.document && !run.out_of_memory) {
     log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
     return 3;
   }
@@ -29,5 +31,10 @@ int cfgmigrate_main(int argc, char **argv) {
   xmlFreeDoc(run.document);
   run.document = nullptr;
   run.root = nullptr;
+  if (run.out_of_memory) {
+    log_info("cfgmigrate(%d): Error: out of memory, nothing written to %s", __LINE__,
+             run.output_path);
+    return 3;
+  }
   return status;
 }

@@ -1,6 +1,9 @@
 #include "toolkit/codec.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include "base/memory.h"
 
 namespace {
 
@@ -21,6 +24,7 @@ uint8_t hex_digit_value(unsigned char character) {
 int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
   FILE *file = fopen(path, "rb");
   if (!file) {
+    note_if_out_of_memory(errno);
     printf("Can't open %s for reading!\n", path);
     return 0;
   }
