@@ -1,11 +1,15 @@
 #include "base/log.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <syslog.h>
 
 #include "base/run_state.h"
 
-void console_write(const char *format, va_list arguments) {
+namespace {
+
+// Opened and closed per line; a console that cannot be opened loses the line.
+__attribute__((format(printf, 1, 0))) void console_write(const char *format, va_list arguments) {
   FILE *console = fopen("/dev/console", "a");
   if (!console)
     return;
@@ -13,6 +17,8 @@ void console_write(const char *format, va_list arguments) {
   fputc('\n', console);
   fclose(console);
 }
+
+} // namespace
 
 void log_info(const char *format, ...) {
   va_list arguments;

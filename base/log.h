@@ -4,10 +4,7 @@
 // __LINE__ of the logging statement.
 #pragma once
 
-#include <cstdarg>
-
 // The texts logged through these are kept byte for byte, misspellings
 // included: scripts and operators match them.
 void log_info(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void log_debug(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void console_write(const char *format, va_list arguments) __attribute__((format(printf, 1, 0)));

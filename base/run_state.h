@@ -18,6 +18,9 @@ struct RunState {
   xmlDoc *document;
   const char *output_path;
   VersionCode source_version;
+  // An allocation failed: the tree, or a file being written, may lack
+  // anything, so nothing is saved (base/memory.h).
+  bool out_of_memory;
 };
 
 // Zero-initialised at start; there is exactly one per process.

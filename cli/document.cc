@@ -1,21 +1,14 @@
 #include "cli/document.h"
 
-#include <libxml/parser.h>
-
 #include "base/log.h"
-#include "base/run_state.h"
 #include "cli/safe_save.h"
+#include "engine/walk.h"
 
-xmlDoc *load_document(const char *path) {
-  // xmlParseFile's parser, with names and blank texts shared through the
-  // document's dictionary and short texts kept inside their nodes: the
-  // same tree and output bytes, in about four fifths of the memory.
-  return xmlReadFile(path, nullptr, XML_PARSE_COMPACT);
-}
+namespace {
 
-int strip_blank_nodes(xmlNode *node) {
+void strip_blank_nodes(xmlNode *node) {
   if (!node)
-    return 0;
+    return;
   xmlNode *next = nullptr;
   for (xmlNode *child = node->children; child; child = next) {
     next = child->next;
@@ -29,12 +22,34 @@ int strip_blank_nodes(xmlNode *node) {
     if (child->type == XML_ELEMENT_NODE)
       strip_blank_nodes(child);
   }
-  return 0;
+}
+
+} // namespace
+
+xmlDoc *load_document(const char *path) {
+  return xmlReadFile(path, nullptr, document_parse_options);
+}
+
+int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
+  // A parse that ran out of memory may still hand back a tree, one that
+  // lacks anything up to its root.
+  if (run.out_of_memory)
+    return 3;
+  run.document = document;
+  run.root = xmlDocGetRootElement(document);
+  run.source_version = from;
+  run.target_version = to;
+  int status = run_migration();
+  strip_blank_nodes(run.root);
+  return status;
 }
 
 void save_document(xmlDoc *document) {
-  strip_blank_nodes(xmlDocGetRootElement(document));
-  // Its outcome is not reported: the log line and the status stay the same.
+  if (run.out_of_memory)
+    return;
+  // Its other failures are not reported: the log line and the status stay
+  // the same.
   save_document_safely(run.output_path, document);
-  log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
+  if (!run.out_of_memory)
+    log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
 }

@@ -1,36 +1,40 @@
 #include "cli/run.h"
 
-#include <libxml/parser.h>
 #include <malloc.h>
 
 #include "base/log.h"
+#include "base/memory.h"
 #include "base/run_state.h"
 #include "cli/command_line.h"
 #include "cli/document.h"
-#include "engine/walk.h"
 
 int cfgmigrate_main(int argc, char **argv) {
+  watch_allocations();
   parse_command_line(argc, argv);
 
-  // Saving frees every blank text node, a million small blocks for a large
-  // configuration. Kept in glibc's fast bins, they would all be walked and
-  // merged again by each later large allocation and by the final free.
-  // musl, the usual C library of router firmware, has no such tuning.
+  // The migration ends by freeing every blank text node, a million small
+  // blocks for a large configuration. Kept in glibc's fast bins, they would
+  // all be walked and merged again by each later large allocation and by
+  // the final free. musl, the usual C library of router firmware, has no
+  // such tuning.
 #ifdef M_MXFAST
   mallopt(M_MXFAST, 0);
 #endif
 
   run.document = load_document(run.input_path);
-  if (!run.document) {
+  if (!run.document && !run.out_of_memory) {
     log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
     return 3;
   }
-  run.root = xmlDocGetRootElement(run.document);
-
-  int status = run_migration();
+  int status = migrate_document(run.document, run.source_version, run.target_version);
   save_document(run.document);
   xmlFreeDoc(run.document);
   run.document = nullptr;
   run.root = nullptr;
+  if (run.out_of_memory) {
+    log_info("cfgmigrate(%d): Error: out of memory, nothing written to %s", __LINE__,
+             run.output_path);
+    return 3;
+  }
   return status;
 }

@@ -15,6 +15,8 @@
 #include <libxml/uri.h>
 #include <libxml/xmlsave.h>
 
+#include "base/run_state.h"
+
 namespace {
 
 constexpr char temp_mark[] = ".cfgmigrate-";
@@ -246,7 +248,8 @@ void sync_directory(const char *directory) {
 int fill_and_rename(int fd, const char *temp, const Target &target, xmlDoc *document) {
   if (write_to(fd, document) != 0 || give_attributes(fd, target) != 0 || fsync(fd) != 0)
     return -1;
-  if (rename(temp, target.path) != 0)
+  // A write that ran out of memory may have left anything out.
+  if (run.out_of_memory || rename(temp, target.path) != 0)
     return -1;
   sync_directory(target.directory);
   return 0;

@@ -23,6 +23,11 @@
 //                      do in a shared /tmp (the write fails if it cannot be)
 //   stdin-closed       the tool starts without standard input, as a boot
 //                      script may start it: its next file takes descriptor 0
+//   alloc:N            the Nth allocation (malloc, calloc, realloc) returns
+//                      null, once; at exit the count goes to standard error
+//                      as "allocations: N" (alloc:0 fails none). Not built
+//                      with AddressSanitizer, whose allocator this would hide
+//   alloc-in-parse     the parse's first allocation returns null
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -134,5 +139,31 @@ FILE *fopen(const char *path, const char *mode) {
 FILE *fdopen(int fd, const char *mode) {
   return fault_names("unreadable", named(fd)) ? nullptr : REAL(fdopen)(fd, mode);
 }
+
+#ifndef __SANITIZE_ADDRESS__
+// glibc's own allocator, by name: dlsym may allocate, and these would call
+// themselves looking it up.
+void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void *, size_t);
+
+static int allocations = 0, failing = strncmp(fault(), "alloc:", 6) ? 0 : atoi(fault() + 6);
+
+__attribute__((destructor)) static void report_count() {
+  if (strncmp(fault(), "alloc:", 6) == 0)
+    dprintf(2, "allocations: %d\n", allocations);
+}
+
+// Counts an allocation; true for the one to fail.
+static bool fails() { return ++allocations == failing && fail(ENOMEM); }
+
+void *malloc(size_t size) { return fails() ? nullptr : __libc_malloc(size); }
+void *calloc(size_t count, size_t size) { return fails() ? nullptr : __libc_calloc(count, size); }
+void *realloc(void *block, size_t size) { return fails() ? nullptr : __libc_realloc(block, size); }
+
+// libxml2 is set up before: the parse's first allocation is the parser's.
+xmlDocPtr xmlReadFile(const char *path, const char *encoding, int options) {
+  failing = strcmp(fault(), "alloc-in-parse") ? failing : allocations + 1;
+  return REAL(xmlReadFile)(path, encoding, options);
+}
+#endif
 
 } // extern "C"

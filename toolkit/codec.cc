@@ -1,14 +1,20 @@
 #include "toolkit/codec.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "base/memory.h"
 
 namespace {
 
 const char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// A stream that could not be had for want of memory must not pass for an
+// unreadable file: the run then saves nothing.
 int32_t cannot_read(const char *path) {
+  note_if_out_of_memory(errno);
   printf("Can't open %s for reading!\n", path);
   return 0;
 }
