@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "base/log.h"
-#include "base/run_state.h"
 #include "engine/step_table.h"
 #include "engine/version.h"
 #include "engine/walk.h"
+#include "toolkit/log.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

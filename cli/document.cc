@@ -1,8 +1,8 @@
 #include "cli/document.h"
 
-#include "base/log.h"
 #include "cli/safe_save.h"
 #include "engine/walk.h"
+#include "toolkit/log.h"
 
 namespace {
 

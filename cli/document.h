@@ -3,7 +3,7 @@
 
 #include <libxml/parser.h>
 
-#include "base/run_state.h"
+#include "toolkit/run_state.h"
 
 // xmlParseFile's parser (white-space text nodes stay), with names and blank
 // texts shared through the document's dictionary and short texts kept

@@ -2,11 +2,11 @@
 
 #include <malloc.h>
 
-#include "base/log.h"
-#include "base/memory.h"
-#include "base/run_state.h"
 #include "cli/command_line.h"
 #include "cli/document.h"
+#include "toolkit/log.h"
+#include "toolkit/memory.h"
+#include "toolkit/run_state.h"
 
 int cfgmigrate_main(int argc, char **argv) {
   watch_allocations();

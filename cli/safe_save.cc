@@ -15,7 +15,7 @@
 #include <libxml/uri.h>
 #include <libxml/xmlsave.h>
 
-#include "base/run_state.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

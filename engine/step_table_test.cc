@@ -40,17 +40,17 @@ int main() {
     VersionCode from = parse_version(row->from_label), to = parse_version(row->to_label);
     CHECK(row->from_label[0] == 'v' && row->to_label[0] == 'v' && from != 0 && from < to);
     CHECK(row == step_table || parse_version(row[-1].to_label) <= from);
-    // The example configuration, which every row changes, without its portal
-    // images (its last element), which would go to the machine's /tmp. A
-    // build with other namespace bases would find nothing to change: there
-    // only the cases run.
+    // The example configuration without its portal images (its last
+    // element), which would go to the machine's /tmp. A row that finds
+    // nothing to change in it (a newer row, or a build with other namespace
+    // bases) passes here; its case folders check it.
     run.document =
         xmlReadFile(SOURCE_DIR "/examples/config-v1.0.16.xml", nullptr, document_parse_options);
     xmlFreeNode(xmlReplaceNode(xmlLastElementChild(xmlDocGetRootElement(run.document)), nullptr));
     // Version 0 lies below every row.
     std::string before = migrated(0, from), after = migrated(from, to), back = migrated(to, from);
     bool reversible = std::find(one_way, std::end(one_way), row->handler) == std::end(one_way);
-    CHECK(after != before && back == (reversible ? before : after));
+    CHECK(back == (reversible ? before : after));
     // Called outside a walk, without an XPath context, a handler's queries
     // find nothing; its labels do not depend on the document.
     CHECK(row->handler(0) == std::string(row->to_label) &&

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/log.h"
+#include "toolkit/log.h"
 
 namespace {
 

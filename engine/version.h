@@ -1,7 +1,7 @@
 // Version labels ("v1.0.16-20170810", "v1.4.04") and their packed codes.
 #pragma once
 
-#include "base/run_state.h"
+#include "toolkit/run_state.h"
 
 // Major, minor, patch and build bytes from the top down; 0 for a label
 // that does not start with "v".

@@ -2,10 +2,10 @@
 
 #include <libxml/xpathInternals.h>
 
-#include "base/log.h"
-#include "base/run_state.h"
 #include "engine/step_table.h"
 #include "engine/version.h"
+#include "toolkit/log.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // into a local-certificate container.
 #include <libxml/tree.h>
 
-#include "base/run_state.h"
 #include "steps/steps.h"
+#include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <libxml/xpathInternals.h>
 
-#include "base/run_state.h"
 #include "steps/steps.h"
+#include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/log.h"
-#include "base/run_state.h"
 #include "steps/steps.h"
 #include "toolkit/codec.h"
+#include "toolkit/log.h"
+#include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The netconf and restconf containers took the "orvalis-" prefix; the old
 // and new names share a namespace, so each rename reverses cleanly.
-#include "base/run_state.h"
 #include "steps/steps.h"
+#include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
 const char *step_rename_netconf(int reverse) {

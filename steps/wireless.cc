@@ -1,7 +1,7 @@
 // Two wireless schema changes, each adding a leaf derived from what the
 // document already holds. Neither looks for the leaf it adds.
-#include "base/run_state.h"
 #include "steps/steps.h"
+#include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "base/memory.h"
+#include "toolkit/memory.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "base/log.h"
-#include "base/run_state.h"
 #include "toolkit/child_path.h"
+#include "toolkit/log.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "base/memory.h"
+#include "toolkit/memory.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlmemory.h>
 
-#include "base/run_state.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

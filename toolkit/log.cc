@@ -1,10 +1,10 @@
-#include "base/log.h"
+#include "toolkit/log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <syslog.h>
 
-#include "base/run_state.h"
+#include "toolkit/run_state.h"
 
 namespace {
 

@@ -19,7 +19,7 @@ struct RunState {
   const char *output_path;
   VersionCode source_version;
   // An allocation failed: the tree, or a file being written, may lack
-  // anything, so nothing is saved (base/memory.h).
+  // anything, so nothing is saved (toolkit/memory.h).
   bool out_of_memory;
 };
 

@@ -1,0 +1,3 @@
+#include "toolkit/run_state.h"
+
+RunState run;
