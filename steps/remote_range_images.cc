@@ -97,7 +97,7 @@ bool convert_through_file(const char *path, size_t size) {
     // The encoder leaves the store untouched when it cannot read the file,
     // and an empty image comes back as a lone NUL.
     base64_text[0] = '?';
-    int32_t count = base64_encode_descriptor(descriptor, path, base64_text, store_size);
+    int32_t count = base64_encode_file(path, descriptor, base64_text, store_size);
     converted = count > 0 || base64_text[0] == '\0';
   }
   // Closing releases the lock.

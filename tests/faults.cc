@@ -60,8 +60,6 @@ int fail(int error) {
   return -1;
 }
 
-bool names_temp(const char *path) { return strstr(path, ".cfgmigrate-") != nullptr; }
-
 // The path a descriptor was opened by, in a buffer the next call reuses.
 const char *named(int fd) {
   static char link[32], path[256];
@@ -128,7 +126,7 @@ int rename(const char *from, const char *to) {
 // Built with 64-bit file offsets as the tool is, this defines fopen64, the
 // name the tool and libxml2 call.
 FILE *fopen(const char *path, const char *mode) {
-  if ((strcmp(fault(), "temp-reopen") == 0 && names_temp(path)) ||
+  if ((strcmp(fault(), "temp-reopen") == 0 && strstr(path, ".cfgmigrate-")) ||
       (mode[0] == 'r' && fault_names("unreadable", path))) {
     errno = EACCES;
     return nullptr;

@@ -8,7 +8,7 @@
 #   run_case.py CONFIG --exec NAME COMMAND... run a command in the sandbox of box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
-import difflib, json, os, re, shutil, socket, subprocess, sys, threading
+import difflib, json, os, pathlib, re, shutil, socket, subprocess, sys, threading
 
 SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
@@ -18,15 +18,10 @@ DATAGRAM = re.compile(rb'<(14|15)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d cfgmigrat
 
 
 def read(path, default=None):
-    if not os.path.lexists(path):
-        return default
-    with open(path, 'rb') as f:
-        return f.read()
+    return pathlib.Path(path).read_bytes() if os.path.lexists(path) else default
 
 
 def fill(data, values):
-    if isinstance(data, tuple):
-        return ('link', fill(data[1], values))
     data = re.sub(rb'@REPEAT\((\d+),(.*?)\)@', lambda m: m[2] * int(m[1]), data, flags=re.S)
     for name, value in values.items():
         data = data.replace(name, value)
@@ -52,8 +47,7 @@ def materialize(files, top):
         if isinstance(content, tuple):
             os.symlink(content[1], path)
         else:
-            with open(path, 'wb') as f:
-                f.write(content)
+            pathlib.Path(path).write_bytes(content)
 
 
 # Runs command in a sandbox made in box; also the reason when none can be made.
@@ -86,10 +80,15 @@ class Case:
     def file(self, name, default=None):
         return fill(read(os.path.join(self.folder, name), default), self.values)
 
-    # The files of a folder of the case, with one given on its own under another name.
+    # The symbolic links a file of the case lists, a line each: PATH TARGET.
+    def links(self, name):
+        return {path.decode(): ('link', target) for path, target in (line.split(b' ', 1) for line in
+                                                                    self.file(name, b'').splitlines())}
+
+    # The files of a folder of the case (which holds no links), with one given on its own under
+    # another name.
     def files(self, folder, single, name):
-        found = snapshot(os.path.join(self.folder, folder))
-        found = {path: fill(data, self.values) for path, data in found.items()}
+        found = {path: fill(data, self.values) for path, data in snapshot(os.path.join(self.folder, folder)).items()}
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
@@ -99,8 +98,7 @@ def run(config, case):
     shutil.rmtree(case.box, ignore_errors=True)
     os.makedirs(os.path.join(case.root, 'tmp'))
     before = case.files('files', 'input.xml', 'input.xml')
-    links = [line.split(b' ', 1) for line in case.file('links', b'').splitlines()]
-    before |= {name.decode(): ('link', target) for name, target in links}
+    before |= case.links('links')
     materialize(before, case.root)
     materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
                 os.path.join(case.box, 'opkg'))
@@ -146,7 +144,7 @@ def difference(name, expected, actual):
 # What differs from what the case expects, and the reason when no sandbox could be made.
 def check(config, case):
     expected, streams, why = run(config, case)
-    expected |= case.files('after', 'expected.xml', 'output.xml')
+    expected |= case.files('after', 'expected.xml', 'output.xml') | case.links('after-links')
     for name in case.file('removed', b'').decode().split():
         expected.pop(name)
     actual = snapshot(case.root)

@@ -24,8 +24,7 @@ def save(source, output, **options):
 
 # Starts a save of config.xml over itself; returns once its temporary file exists.
 def save_started():
-    before = temps()
-    run = subprocess.Popen(tool + ['v1.4.09', 'v1.4.09', 'config.xml', 'config.xml'])
+    before, run = temps(), subprocess.Popen(tool + ['v1.4.09', 'v1.4.09', 'config.xml', 'config.xml'])
     while run.poll() is None and not temps() - before:
         pass
     return run
@@ -47,8 +46,7 @@ for _ in range(20):
     materialize({'config.xml': old}, '.')
     run = save_started()
     time.sleep(random.uniform(0, 1.25 * window))  # past the rename at times
-    run.kill()
-    run.wait()
+    run.kill(), run.wait()
     whole += read('config.xml') in (old, new)
     inside += bool(temps())  # the next save removes it
 check(whole == 20 and inside,
@@ -78,9 +76,9 @@ with open('out.txt', 'wb') as out:
 portal = config['vendor'] + '/ns/orvalis/captive-portal'
 images = [random.randbytes(200000) for _ in range(4)]  # one a run, all in /tmp/cpp_bg_0.jpg
 for r, image in enumerate(images):
-    profile = f'<portal-profile><portal-ux><background><content>{image.hex()}</content></background></portal-ux>'
-    document = f'<config><portal-profiles xmlns="{portal}">{profile}</portal-profile></portal-profiles></config>'
-    materialize({f'in{r}.xml': document.encode()}, '.')
+    materialize({f'in{r}.xml': f'<config><portal-profiles xmlns="{portal}"><portal-profile><portal-ux><background>'
+                 f'<content>{image.hex()}</content></background></portal-ux></portal-profile></portal-profiles></config>'
+                 .encode()}, '.')
 right = 0
 for _ in range(20):
     runs = [subprocess.Popen(tool + ['v1.4.04', 'v1.4.05', f'in{r}.xml', f'out{r}.xml']) for r in range(4)]
@@ -99,8 +97,9 @@ env = os.environ | ({'QEMU_SET_ENV': 'LD_PRELOAD=' + faults} if config['emulator
 
 def upgrade(n):
     materialize({f'oom/{n}.xml': old}, '.')
-    return n, subprocess.run(tool + ['v1.0.16-20170810', 'v1.4.09', f'oom/{n}.xml', f'oom/{n}.xml'], capture_output=True,
-                             env=env | {'CFGMIGRATE_FAULT': f'alloc:{n}'}), read(f'oom/{n}.xml')
+    args = example.file('args').decode().split()[1:3] + [f'oom/{n}.xml'] * 2
+    return n, subprocess.run(tool + args, capture_output=True, env=env | {'CFGMIGRATE_FAULT': f'alloc:{n}'}), \
+        read(f'oom/{n}.xml')
 
 
 if config['sanitized'] != 'ON':

@@ -74,12 +74,7 @@ uint8_t hex_digit_value(unsigned char character) {
   return 0;
 }
 
-int32_t base64_encode_file(const char *path, char *out, int32_t limit) {
-  FILE *file = fopen(path, "rb");
-  return file ? encode_and_close(file, out, limit) : cannot_read(path);
-}
-
-int32_t base64_encode_descriptor(int descriptor, const char *path, char *out, int32_t limit) {
+int32_t base64_encode_file(const char *path, int descriptor, char *out, int32_t limit) {
   // The stream closes a copy of the descriptor: a lock the caller holds
   // through its own stays until the caller closes that.
   int copy = lseek(descriptor, 0, SEEK_SET) == 0 ? fcntl(descriptor, F_DUPFD_CLOEXEC, 0) : -1;

@@ -9,14 +9,12 @@
 uint8_t hex_digit_value(unsigned char character);
 
 // Writes the Base64 text (standard alphabet, padded, one line) of the file
-// at `path` into `out`, `limit` bytes long, and ends it with a NUL. Returns
-// the number of characters, NUL not counted. The last group is completed
-// only with room to spare; a text that would fill the buffer earlier is cut
-// to limit - 1 characters. A file that cannot be opened gets a message on
-// stdout, leaves `out` untouched and returns 0.
-int32_t base64_encode_file(const char *path, char *out, int32_t limit);
-
-// The same for the file open as `descriptor`, read from its start and not
-// by name; the descriptor stays open. `path`, the file's name, only appears
-// in the message when the file cannot be read.
-int32_t base64_encode_descriptor(int descriptor, const char *path, char *out, int32_t limit);
+// `path`, read from its start through `descriptor`, open on it, and never
+// by name: in a shared folder the name may lead elsewhere by then. The
+// descriptor stays open. The text goes into `out`, `limit` bytes long,
+// ended with a NUL. Returns the number of characters, NUL not counted. The
+// last group is completed only with room to spare; a text that would fill
+// the buffer earlier is cut to limit - 1 characters. A file that cannot be
+// read gets a message naming `path` on stdout, leaves `out` untouched and
+// returns 0.
+int32_t base64_encode_file(const char *path, int descriptor, char *out, int32_t limit);
