@@ -44,12 +44,13 @@ int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
   return status;
 }
 
-void save_document(xmlDoc *document) {
+bool save_document(xmlDoc *document) {
   if (run.out_of_memory)
-    return;
+    return false;
   // Its other failures are not reported: the log line and the status stay
   // the same.
-  save_document_safely(run.output_path, document);
+  int written = save_document_safely(run.output_path, document);
   if (!run.out_of_memory)
     log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
+  return written >= 0;
 }

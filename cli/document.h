@@ -22,5 +22,6 @@ xmlDoc *load_document(const char *path);
 int migrate_document(xmlDoc *document, VersionCode from, VersionCode to);
 
 // Writes the document, UTF-8 and indented, to the run's output path; once
-// memory has run out, nothing is written over it.
-void save_document(xmlDoc *document);
+// memory has run out, nothing is written over it. False when the output was
+// left as it was.
+bool save_document(xmlDoc *document);

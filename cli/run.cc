@@ -27,14 +27,18 @@ int cfgmigrate_main(int argc, char **argv) {
     return 3;
   }
   int status = migrate_document(run.document, run.source_version, run.target_version);
-  save_document(run.document);
+  bool written = save_document(run.document);
   xmlFreeDoc(run.document);
   run.document = nullptr;
   run.root = nullptr;
-  if (run.out_of_memory) {
+  if (!run.out_of_memory)
+    return status;
+  // Only a direct write (standard output, a device) can be cut short.
+  if (written)
+    log_info("cfgmigrate(%d): Error: out of memory while writing %s, which may be incomplete",
+             __LINE__, run.output_path);
+  else
     log_info("cfgmigrate(%d): Error: out of memory, nothing written to %s", __LINE__,
              run.output_path);
-    return 3;
-  }
-  return status;
+  return 3;
 }

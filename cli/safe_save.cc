@@ -39,8 +39,10 @@ struct Target {
 
 bool fits(int length) { return length >= 0 && length < PATH_MAX; }
 
+// Whatever comes of it, the output may have been written over.
 int write_directly(const char *path, xmlDoc *document) {
-  return xmlSaveFormatFileEnc(path, document, "UTF-8", 1) < 0 ? -1 : 0;
+  xmlSaveFormatFileEnc(path, document, "UTF-8", 1);
+  return 1;
 }
 
 // xmlSaveFormatFileEnc's bytes for an uncompressed document, through an

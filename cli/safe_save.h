@@ -15,5 +15,6 @@
 // "http://" names), devices, FIFOs, compressed documents and paths too long
 // for the save's buffers are written directly, and so is any output whose
 // directory cannot take a new file.
-// Returns 0 on success.
+// Returns 0 when the file was replaced, 1 when the output was written
+// directly (whether or not that succeeded), -1 when it was left as it was.
 int save_document_safely(const char *path, xmlDoc *document);

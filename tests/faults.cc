@@ -27,7 +27,8 @@
 //                      null, once; at exit the count goes to standard error
 //                      as "allocations: N" (alloc:0 fails none). Not built
 //                      with AddressSanitizer, whose allocator this would hide
-//   alloc-in-parse     the parse's first allocation returns null
+//   alloc-in-parse     the parse's first allocation returns null; alloc-in-save
+//                      likewise the first of a save written directly
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
 // The function the preload stands in for.
@@ -103,9 +105,8 @@ int mkostemp(char *name_template, int flags) {
   }
   static int made = 0;
   int fd = REAL(mkostemp)(name_template, flags);
-  ++made;
   if (fd >= 0 &&
-      (!strcmp(fault(), "temp-taken") || (!strcmp(fault(), "temp-taken-once") && made == 1)))
+      (!strcmp(fault(), "temp-taken") || (!strcmp(fault(), "temp-taken-once") && ++made == 1)))
     unlink(name_template);
   return fd;
 }
@@ -157,10 +158,15 @@ void *malloc(size_t size) { return fails() ? nullptr : __libc_malloc(size); }
 void *calloc(size_t count, size_t size) { return fails() ? nullptr : __libc_calloc(count, size); }
 void *realloc(void *block, size_t size) { return fails() ? nullptr : __libc_realloc(block, size); }
 
-// libxml2 is set up before: the parse's first allocation is the parser's.
+// libxml2 is set up before: the first allocation of a parse or a save is its own.
 xmlDocPtr xmlReadFile(const char *path, const char *encoding, int options) {
   failing = strcmp(fault(), "alloc-in-parse") ? failing : allocations + 1;
   return REAL(xmlReadFile)(path, encoding, options);
+}
+
+int xmlSaveFormatFileEnc(const char *path, xmlDocPtr document, const char *encoding, int format) {
+  failing = strcmp(fault(), "alloc-in-save") ? failing : allocations + 1;
+  return REAL(xmlSaveFormatFileEnc)(path, document, encoding, format);
 }
 #endif
 

@@ -71,8 +71,8 @@ class Case:
 
     def __init__(self, config, folder, box):
         self.folder, self.box, self.root = folder, box, os.path.join(box, 'root')
-        self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store')}
-        self.values |= {b'@NEWEST@': config['newest'].encode(), b'@DIR@': os.fsencode(self.root)}
+        self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store', 'newest')}
+        self.values[b'@DIR@'] = os.fsencode(self.root)
 
     def has(self, name):
         return os.path.lexists(os.path.join(self.folder, name))
@@ -97,27 +97,23 @@ class Case:
 def run(config, case):
     shutil.rmtree(case.box, ignore_errors=True)
     os.makedirs(os.path.join(case.root, 'tmp'))
-    before = case.files('files', 'input.xml', 'input.xml')
-    before |= case.links('links')
+    before = case.files('files', 'input.xml', 'input.xml') | case.links('links')
     materialize(before, case.root)
     materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
                 os.path.join(case.box, 'opkg'))
 
-    env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'}
-    env.update({k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')})
+    env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'} | {
+        k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
     tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
     if case.has('fault'):
         env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
-        if tool:  # the emulator takes the preload for the tool alone
-            tool += ['-E', 'LD_PRELOAD=' + config['faults']]
-        else:
-            env['TOOL_PRELOAD'] = config['faults']
+        # The emulator takes the preload for the tool alone.
+        env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if tool else {'TOOL_PRELOAD': config['faults']}
     log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     # Deep trees overflow sun_path. Without a syslog daemon /dev/log names nothing.
     log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/' + ('down' if case.has('no-syslogd') else 'log')
     log.bind(log_path)
-    lines = []
-    reader = threading.Thread(target=receive, args=(log, lines))
+    reader = threading.Thread(target=receive, args=(log, lines := []))
     reader.start()
     try:
         args = case.file('args', b'').decode().splitlines()
