@@ -4,44 +4,8 @@
 #include "engine/walk.h"
 #include "toolkit/log.h"
 
-namespace {
-
-void strip_blank_nodes(xmlNode *node) {
-  if (!node)
-    return;
-  xmlNode *next = nullptr;
-  for (xmlNode *child = node->children; child; child = next) {
-    next = child->next;
-    if (xmlIsBlankNode(child)) {
-      xmlUnlinkNode(child);
-      xmlFreeNode(child);
-      continue;
-    }
-    // Only elements own their children: an entity reference's children
-    // are the entity's own content, shared by every reference to it.
-    if (child->type == XML_ELEMENT_NODE)
-      strip_blank_nodes(child);
-  }
-}
-
-} // namespace
-
 xmlDoc *load_document(const char *path) {
   return xmlReadFile(path, nullptr, document_parse_options);
-}
-
-int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
-  // A parse that ran out of memory may still hand back a tree, one that
-  // lacks anything up to its root.
-  if (run.out_of_memory)
-    return 3;
-  run.document = document;
-  run.root = xmlDocGetRootElement(document);
-  run.source_version = from;
-  run.target_version = to;
-  int status = run_migration();
-  strip_blank_nodes(run.root);
-  return status;
 }
 
 bool save_document(xmlDoc *document) {

@@ -1,25 +1,10 @@
-// Loading, migrating and saving the configuration document.
+// Loading and saving the configuration document.
 #pragma once
 
-#include <libxml/parser.h>
-
-#include "toolkit/run_state.h"
-
-// xmlParseFile's parser (white-space text nodes stay), with names and blank
-// texts shared through the document's dictionary and short texts kept
-// inside their nodes: the same tree and output bytes, in about four fifths
-// of the memory. Every document the tool reads is parsed with these.
-constexpr int document_parse_options = XML_PARSE_COMPACT;
+#include <libxml/tree.h>
 
 // Parses the input file whole; null when it does not parse.
 xmlDoc *load_document(const char *path);
-
-// Takes the loaded document from version `from` to version `to` as the tool
-// does before saving it: the step table's walk, then every white-space-only
-// text node goes, so the saver's indentation replaces the input's. The
-// document and its root become the run's. The walk's status: 0, or 3 when
-// it could not run, as when memory has run out.
-int migrate_document(xmlDoc *document, VersionCode from, VersionCode to);
 
 // Writes the document, UTF-8 and indented, to the run's output path; once
 // memory has run out, nothing is written over it. False when the output was

@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/document.h"
+#include "engine/walk.h"
 #include "toolkit/log.h"
 #include "toolkit/memory.h"
 #include "toolkit/run_state.h"

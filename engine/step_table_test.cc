@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <string>
 
-#include "cli/document.h"
 #include "engine/step_table.h"
 #include "engine/version.h"
+#include "engine/walk.h"
 #include "steps/steps.h"
 #include "tests/check.h"
 

@@ -2,9 +2,9 @@
 // oldest version to the newest and saved, then downgraded back: whatever
 // the steps did, the saved text must parse again. It writes the portal
 // images to /tmp: scripts/fuzz.sh runs it in the test sandbox.
-#include "cli/document.h"
 #include "engine/step_table.h"
 #include "engine/version.h"
+#include "engine/walk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   xmlDoc *document = xmlReadMemory(reinterpret_cast<const char *>(data), size, nullptr, nullptr,
