@@ -109,9 +109,9 @@ bench:
 	CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/bench.sh
 
 # libFuzzer targets built with clang and the sanitizers, FUZZ_SECONDS each.
-# The migration writes /tmp/cpp_*.jpg: the fuzzer takes a private tmpfs /tmp
-# (needs root or user namespaces). Not part of `make test`, which replays
-# the kept findings.
+# The migration writes /tmp/cpp_*.jpg: the fuzzer runs in the test sandbox
+# (needs root or user namespaces). Not part of `make test`: a finding, once
+# fixed, becomes a case folder.
 fuzz:
 	@scripts/ensure-deps.sh $(FUZZ_PACKAGES)
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCFGMIGRATE_FUZZ=ON -DCFGMIGRATE_TESTS=OFF \
