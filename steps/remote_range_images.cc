@@ -186,9 +186,9 @@ void move_remote_range() {
 
 const char *step_remote_range_and_portal_images(int reverse) {
   if (reverse)
-    return "v1.4.04";
+    return step_remote_range_and_portal_images_row.from_label;
   move_remote_range();
   for (const ImageRow &row : image_rows)
     convert_images(row);
-  return "v1.4.05";
+  return step_remote_range_and_portal_images_row.to_label;
 }
