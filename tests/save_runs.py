@@ -51,9 +51,14 @@ for _ in range(20):
     inside += bool(temps())  # the next save removes it
 check(whole == 20 and inside,
       f'{whole} of 20 saves killed left the old or the new file whole, {inside} inside the save')
-held = open('.config.xml.cfgmigrate-locked', 'w')  # locked, as by a save still writing
-fcntl.flock(held, fcntl.LOCK_EX)
-check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {held.name},
+# Saves still writing hold their files locked: the clean-up passes over each, whatever stale
+# files it has met before it in the folder's order.
+temp = lambda: '.config.xml.cfgmigrate-' + ''.join(random.choices('abcdefghijklmnopqrstuvwxyz', k=6))
+held = [open(temp(), 'w') for _ in range(4)]
+for file in held:
+    fcntl.flock(file, fcntl.LOCK_EX)
+materialize({temp(): b'' for _ in range(4)}, '.')
+check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {f.name for f in held},
       'the next save removes the temporary files killed saves left, not one still locked')
 
 materialize({'m.xml': b'<config/>\n'}, '.')
