@@ -16,9 +16,8 @@ void add_filter_action(xmlNode *filter) {
     xmlNewTextChild(filter, nullptr, xml("action"), xml("block"));
     return;
   }
-  xmlChar *value = xmlNodeGetContent(nodeset_first(actions));
-  xmlNewTextChild(filter, nullptr, xml("action"), value);
-  xmlFree(value);
+  XmlText value(xmlNodeGetContent(nodeset_first(actions)));
+  xmlNewTextChild(filter, nullptr, xml("action"), value.get());
 }
 
 struct RadioExpressions {
