@@ -6,7 +6,10 @@
 # Usage: guide.sh SOURCE_DIR COPY_DIR (both absolute)
 set -eu
 rm -rf "$2" && mkdir -p "$2" && cd "$2"
-git -C "$1" ls-files -co --exclude-standard | tar -C "$1" --ignore-failed-read -cf - -T - | tar -xf -
+# The sources as a checkout or a release tarball holds them: not the build
+# folders, nor what the firmware tree builds in its copy.
+tar -C "$1" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=./openwrt-build -cf - . |
+  tar -xf -
 
 awk '/^    (cmake|DESTDIR=)/ || more { print substr($0, 5); more = /\\$/ }' README.md |
   sed "s|/path/to/rootfs|$PWD/rootfs|" >readme.sh
