@@ -1,5 +1,5 @@
 #!/bin/sh
-# The README's build and install commands, then the worked example of
+# The README's install commands, then the worked example of
 # docs/adding-a-schema-change.md, run in a copy of the tree exactly as the
 # pages write them: a page that no longer applies, or whose new cases fail,
 # fails here. The README's ctest line is this suite itself, so it is left out.
