@@ -90,7 +90,8 @@ for _ in range(20):
     runs = [subprocess.Popen(tool + ['v1.4', config['newest'], f'in{r}.xml', f'out{r}.xml']) for r in range(4)]
     right += sum(run.wait() == 0 and base64.b64encode(images[r]) in read(f'out{r}.xml')
                  for r, run in enumerate(runs))
-check(right == 80, f'4 runs at once sharing /tmp, 20 times: {right} of 80 kept their own images')
+check(right == 80 and stat.S_IMODE(os.stat('/tmp/cpp_bg_0.jpg').st_mode) == 0o640,
+      f'4 runs at once sharing /tmp, 20 times: {right} of 80 kept their own images, in a file of 0666 less the umask')
 
 # The example upgraded onto itself once per allocation, that one failing (alloc:0 fails none and
 # counts them): the old file with status 3 or the new one with 0, whole, no temporary file left.
