@@ -3,16 +3,13 @@
 #include "engine/namespace_config.h"
 #include "steps/steps.h"
 
-// Ascending version order. Rows need not join: versions in a gap had no
-// schema change. The last to-label is the tool's own version.
+// The rows of steps/step_table.def, in its order (ascending versions). Rows
+// need not join: versions in a gap had no schema change. The last to-label
+// is the tool's own version.
 const MigrationStep step_table[] = {
-    {"v1.0.16-20170810", "v1.0.17-20170907", step_mgmt_access},
-    {"v1.0.17-20170913", "v1.0.17-20170920", step_mac_filter_action},
-    {"v1.0.19-20171017", "v1.0.22-20171129", step_ipsec_local_certificate},
-    {"v1.0.22-20171129", "v1.0.24-20171219", step_auto_channel},
-    {"v1.4.04", "v1.4.05", step_remote_range_and_portal_images},
-    {"v1.4.07", "v1.4.08", step_rename_netconf},
-    {"v1.4.08", "v1.4.09", step_rename_restconf},
+#define STEP(from, to, handler, way) {from, to, handler},
+#include "steps/step_table.def"
+#undef STEP
 };
 const int step_count = sizeof step_table / sizeof step_table[0];
 

@@ -1,4 +1,4 @@
-// Version labels ("v1.0.16-20170810", "v1.4.04") and their packed codes.
+// Version labels ("v1.0.18-20171001", "v1.4.06") and their packed codes.
 #pragma once
 
 #include "toolkit/run_state.h"

@@ -11,8 +11,9 @@ if [ -S /dev/log ]; then mount --bind /dev/null /dev/log; fi
 root=$(cd "$(dirname "$0")/.." && pwd) load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 build=${BENCH_BUILD:-$root/build-bench} sizes=${BENCH_SIZES:-"1 2 4 8 16 32 64"}
 data=$build/bench-data tool=$build/cfgmigrate
-oldest=$(grep -o -m 1 '{"v[^"]*' "$root/engine/step_table.cc" | cut -c 3-)
-newest=$(grep -o '"v[^"]*", step_' "$root/engine/step_table.cc" | tail -n 1 | cut -d '"' -f 2)
+# The step table's first from-label and last to-label.
+labels=$(sed -n 's/^STEP("\([^"]*\)", "\([^"]*\)".*/\1 \2/p' "$root/steps/step_table.def")
+oldest=$(echo "$labels" | head -n 1 | cut -d ' ' -f 1) newest=$(echo "$labels" | tail -n 1 | cut -d ' ' -f 2)
 up=("$tool" "$oldest" "$newest") floor=(xmllint --output /tmp/floor.xml)
 peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 count() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |

@@ -11,13 +11,14 @@ set -eu
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 newest=$(sed -n 's/.*"newest": "\([^"]*\)".*/\1/p' "$build/tests/cases.json")
+oldest=$(sed -n '1,/^STEP/s/^STEP("\([^"]*\)".*/\1/p' "$root/steps/step_table.def")
 work=$build/demo
 output=$work/config-$newest.xml
 rm -rf "$work"
 mkdir -p "$work/example"
 cp "$root/examples/config-v1.0.16.xml" "$work/example/input.xml"
-printf '%s\n' -d v1.0.16-20170810 "$newest" input.xml output.xml >"$work/example/args"
-echo "== cfgmigrate -d v1.0.16-20170810 $newest input.xml output.xml"
+printf '%s\n' -d $oldest "$newest" input.xml output.xml >"$work/example/args"
+echo "== cfgmigrate -d $oldest $newest input.xml output.xml"
 
 # The case holds no expectations: the runner reports everything as a
 # difference and keeps what the run wrote in its box, or says why it could
@@ -41,7 +42,7 @@ else
   echo "user may open it) and syslog, where this script cannot show them, and the portal"
   echo "images it converts are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
   status=0
-  (cd "$work/example" && "$build/cfgmigrate" -d v1.0.16-20170810 "$newest" input.xml "$output") ||
+  (cd "$work/example" && "$build/cfgmigrate" -d $oldest "$newest" input.xml "$output") ||
     status=$?
   echo "== exit status $status"
 fi

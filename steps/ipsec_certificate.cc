@@ -37,8 +37,8 @@ void wrap_first(const char *expression) {
 
 const char *step_ipsec_local_certificate(int reverse) {
   if (reverse)
-    return "v1.0.19-20171017";
+    return step_ipsec_local_certificate_row.from_label;
   for (const char *expression : certificates)
     wrap_first(expression);
-  return "v1.0.22-20171129";
+  return step_ipsec_local_certificate_row.to_label;
 }

@@ -34,7 +34,7 @@ bool leaf_is_on(const char *expression) {
 
 const char *step_mgmt_access(int reverse) {
   if (reverse)
-    return "v1.0.16-20170810";
+    return step_mgmt_access_row.from_label;
 
   const char *enabled = "false";
   // Attached before anything is read, so every document gets one, even
@@ -65,5 +65,5 @@ const char *step_mgmt_access(int reverse) {
   if (restconf)
     xpath_remove_all(run.root, remote_rest);
   xpath_remove_all(run.root, remote_netconf);
-  return "v1.0.17-20170907";
+  return step_mgmt_access_row.to_label;
 }

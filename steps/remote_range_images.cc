@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,14 +39,11 @@ constexpr int32_t store_size = 1024000;
 unsigned char image_bytes[store_size];
 char base64_text[store_size];
 
-struct ContentFree {
-  void operator()(xmlChar *content) const { xmlFree(content); }
-};
-using Content = std::unique_ptr<xmlChar, ContentFree>;
-
-// Characters the encoder stores before completing the last group. An image
-// is converted only when they leave room for the NUL; the two sizes whose
-// completion then finds no room still pass, exactly as the encoder gives them.
+// Whether an image of `size` bytes is converted: the text the encoder has
+// stored before it completes the last group (4 characters per 3 bytes, one
+// per byte of a partial group) must leave room for the NUL. The encoder
+// pads that group only with room to spare, so at the limit an image comes
+// back unpadded, and is stored as it comes.
 bool base64_fits(size_t size) { return 4 * (size / 3) + size % 3 < size_t{store_size}; }
 
 // The image's file, new or a regular file we may truncate, opened for
@@ -119,7 +115,7 @@ void decode_hex(const char *text, size_t length, unsigned char *bytes) {
 
 // The node's text content. An image is one long text node, read in place;
 // any other content is concatenated by libxml2 into `copy`.
-const char *text_content(xmlNode *node, Content *copy) {
+const char *text_content(xmlNode *node, XmlText *copy) {
   if (!node)
     return nullptr;
   const xmlNode *only = node->children;
@@ -131,7 +127,7 @@ const char *text_content(xmlNode *node, Content *copy) {
 }
 
 void convert_image(xmlNode *node, const char *tag, int index) {
-  Content copy;
+  XmlText copy;
   const char *text = text_content(node, &copy);
   if (!text)
     return;
@@ -186,9 +182,9 @@ void move_remote_range() {
 
 const char *step_remote_range_and_portal_images(int reverse) {
   if (reverse)
-    return "v1.4.04";
+    return step_remote_range_and_portal_images_row.from_label;
   move_remote_range();
   for (const ImageRow &row : image_rows)
     convert_images(row);
-  return "v1.4.05";
+  return step_remote_range_and_portal_images_row.to_label;
 }

@@ -5,19 +5,17 @@
 #include "toolkit/xpath.h"
 
 const char *step_rename_netconf(int reverse) {
-  if (reverse) {
+  if (reverse)
     xpath_rename_all(run.root, "./netconf:orvalis-netconf", "netconf");
-    return "v1.4.07";
-  }
-  xpath_rename_all(run.root, "./netconf:netconf", "orvalis-netconf");
-  return "v1.4.08";
+  else
+    xpath_rename_all(run.root, "./netconf:netconf", "orvalis-netconf");
+  return step_rename_netconf_row.reached(reverse);
 }
 
 const char *step_rename_restconf(int reverse) {
-  if (reverse) {
+  if (reverse)
     xpath_rename_all(run.root, "./restconf:orvalis-restconf", "restconf");
-    return "v1.4.08";
-  }
-  xpath_rename_all(run.root, "./restconf:restconf", "orvalis-restconf");
-  return "v1.4.09";
+  else
+    xpath_rename_all(run.root, "./restconf:restconf", "orvalis-restconf");
+  return step_rename_restconf_row.reached(reverse);
 }

@@ -16,9 +16,8 @@ void add_filter_action(xmlNode *filter) {
     xmlNewTextChild(filter, nullptr, xml("action"), xml("block"));
     return;
   }
-  xmlChar *value = xmlNodeGetContent(nodeset_first(actions));
-  xmlNewTextChild(filter, nullptr, xml("action"), value);
-  xmlFree(value);
+  XmlText value(xmlNodeGetContent(nodeset_first(actions)));
+  xmlNewTextChild(filter, nullptr, xml("action"), value.get());
 }
 
 struct RadioExpressions {
@@ -38,7 +37,7 @@ const RadioExpressions radios[] = {
 
 const char *step_mac_filter_action(int reverse) {
   if (reverse)
-    return "v1.0.17-20170913";
+    return step_mac_filter_action_row.from_label;
 
   XPathResult ssids = xpath_eval(run.root, "./wifi:wlans/wifi:ssid");
   for (int i = nodeset_count(ssids) - 1; i >= 0; --i) {
@@ -47,12 +46,12 @@ const char *step_mac_filter_action(int reverse) {
     if (nodeset_count(filters) == 1)
       add_filter_action(nodeset_first(filters));
   }
-  return "v1.0.17-20170920";
+  return step_mac_filter_action_row.to_label;
 }
 
 const char *step_auto_channel(int reverse) {
   if (reverse)
-    return "v1.0.22-20171129";
+    return step_auto_channel_row.from_label;
 
   // Only the presence of a channel counts, not its text.
   for (const RadioExpressions &radio : radios) {
@@ -60,5 +59,5 @@ const char *step_auto_channel(int reverse) {
     const char *value = nodeset_is_empty(channels) ? "true" : "false";
     xpath_add_text_child(run.root, radio.radio, "autoChannel-enable", value);
   }
-  return "v1.0.24-20171219";
+  return step_auto_channel_row.to_label;
 }

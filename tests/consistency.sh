@@ -1,26 +1,26 @@
 #!/bin/sh
 # What the step table alone decides, checked where it is written down again:
-# the manual pages render without a warning, the tool's lists the table's rows, the
-# OpenWrt package's version is the project's (the table's newest, v1.4.09
-# giving 1.4.9), and the bundled example is the input of its case.
-# Usage: consistency.sh SOURCE_DIR VERSION
-# The table is read from its source as the build reads it (a row a line,
-# `{"FROM", "TO", step_NAME},`); the -v cases check the build read it right.
+# the built manual pages render without a warning, the tool's tags a row
+# under SCHEMA VERSIONS for each row of the table, the OpenWrt package's
+# version is the project's (the numbers of the table's newest label), and the
+# bundled example is the input of its case.
+# Usage: consistency.sh SOURCE_DIR VERSION BUILT_PAGE (the companion's beside it)
 set -eu
 source=$1
 version=$2
-page=$source/docs/cfgmigrate.8
+page=$3
 fail() { printf '%s\n' "$@" >&2; exit 1; }
 
-for manual in "$page" "$source/docs/cfgmigrate-apply.8"; do
+companion=${page%/*}/cfgmigrate-apply.8
+for manual in "$page" "$companion"; do
   warnings=$(LC_ALL=C.UTF-8 groff -man -ww -Tutf8 "$manual" 2>&1 >/dev/null) || fail "groff failed:" "$warnings"
   [ -z "$warnings" ] || fail "groff warns on $manual:" "$warnings"
 done
 
-# A row is written `.BR FROM " \(-> " TO`, with "\-" for each hyphen.
+# A row is tagged `.BR FROM " \(-> " TO " (WAY)"`, with "\-" for each hyphen.
 listed=$(sed -n '/^\.SH "\{0,1\}SCHEMA VERSIONS/,/^\.SH/p' "$page" |
-  sed -n 's/^\.BR \(v[^ ]*\) " \\(-> " \(v[^ ]*\)$/\1 \2/p' | sed 's/\\-/-/g')
-table=$(sed -n 's/^ *{"\(v[^"]*\)", "\(v[^"]*\)", step_.*/\1 \2/p' "$source/engine/step_table.cc")
+  sed -n 's/^\.BR \(v[^ ]*\) " \\(-> " \(v[^ ]*\) .*/\1 \2/p' | sed 's/\\-/-/g')
+table=$(sed -n 's/^STEP("\([^"]*\)", "\([^"]*\)".*/\1 \2/p' "$source/steps/step_table.def")
 [ -n "$table" ] && [ "$listed" = "$table" ] ||
   fail "SCHEMA VERSIONS of $page:" "$listed" "step table:" "$table"
 
@@ -34,7 +34,7 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
 # Each command example of the README and the manual pages names, in a comment
 # beside it, the case folder that runs it; its command must be the folder's,
 # whose name says which program runs.
-sed 's/\\-/-/g' "$source/README.md" "$page" "$source/docs/cfgmigrate-apply.8" |
+sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
   grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
   folder=$source/tests/cases/${line##*tests/cases/}
   [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"

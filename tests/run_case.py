@@ -8,7 +8,7 @@
 #   run_case.py CONFIG --exec NAME COMMAND... run a command in the sandbox of box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
-import difflib, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
+import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
 SANDBOX, APPLETS = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name) for name in
                    ('sandbox.sh', 'openwrt-applets'))
@@ -68,19 +68,23 @@ def receive(log, lines):
         lines.append(line + b'\n')
 
 
-# A case folder, its placeholders filled for a run in box.
+# A case folder, its placeholders filled for a run in box; or one of its variants, a folder of
+# its variants/, which takes each file and folder from itself where it has one.
 class Case:
 
-    def __init__(self, config, folder, box):
-        self.folder, self.box, self.root = folder, box, os.path.join(box, 'root')
+    def __init__(self, config, folder, box, variant=None):
+        self.folders, self.box, self.root = [variant, folder] if variant else [folder], box, os.path.join(box, 'root')
         self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store', 'newest')}
         self.values[b'@DIR@'] = os.fsencode(self.root)
 
+    def path(self, name):
+        return next((path for path in (os.path.join(f, name) for f in self.folders) if os.path.lexists(path)), '')
+
     def has(self, name):
-        return os.path.lexists(os.path.join(self.folder, name))
+        return bool(self.path(name))
 
     def file(self, name, default=None):
-        return fill(read(os.path.join(self.folder, name), default), self.values)
+        return fill(read(self.path(name), default), self.values)
 
     # The symbolic links a file of the case lists, a line each: PATH TARGET.
     def links(self, name):
@@ -90,7 +94,7 @@ class Case:
     # The files of a folder of the case (which holds no links), with one given on its own under
     # another name.
     def files(self, folder, single, name):
-        found = {path: fill(data, self.values) for path, data in snapshot(os.path.join(self.folder, folder)).items()}
+        found = {path: fill(data, self.values) for path, data in snapshot(self.path(folder)).items()}
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
@@ -134,7 +138,7 @@ def run(config, case):
     reader.start()
     try:
         args = case.file('args', b'').decode().splitlines()
-        if os.path.basename(case.folder).startswith('apply-'):
+        if os.path.basename(case.folders[-1]).startswith('apply-'):
             tool = companion(config, case.box, tool, env)
         done, why = sandboxed(case.box, tool + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
@@ -160,8 +164,9 @@ def difference(name, expected, actual):
 def check(config, case):
     expected, streams, why = run(config, case)
     expected |= case.files('after', 'expected.xml', 'output.xml') | case.links('after-links')
+    # Gone after the run; one that was never there is a difference of its own.
     for name in case.file('removed', b'').decode().split():
-        expected.pop(name)
+        expected[name] = None if name in expected else ('removed, but not there before the run',)
     actual = snapshot(case.root)
     # The streams, by names no file of the working folder can have.
     for name, data in streams.items():
@@ -169,6 +174,18 @@ def check(config, case):
         actual[f'<{name}>'] = re.sub(rb'cfgmigrate\(\d+\): ', b'cfgmigrate(N): ', data)
     names = sorted(set(expected) | set(actual))
     return ''.join(difference(name, expected.get(name), actual.get(name)) for name in names), why
+
+
+# Each run of a case folder (itself, or each of its variants/) that differs, under the line
+# of its why file; and the reason when no sandbox could be made.
+def check_folder(config, folder, box):
+    report = ''
+    for variant in sorted(glob.glob(os.path.join(folder, 'variants', '*'))) or [None]:
+        case = Case(config, folder, os.path.join(box, os.path.basename(variant or '')), variant)
+        differs, why = check(config, case) if case.has('why') else ('the case says nowhere why it exists: no why file\n', None)
+        label = f' (variants/{os.path.basename(variant)})' if variant else ''
+        report += f"why{label}: {case.file('why', b'').decode().strip()}\n{differs}" if differs else ''
+    return report, why
 
 
 def main():
@@ -181,7 +198,7 @@ def main():
         sys.stdout.buffer.write(done.stdout + done.stderr)
         report = f'{sys.argv[4:]} exited {done.returncode}' if done.returncode else ''
     else:
-        report, why = check(config, Case(config, sys.argv[2], box))
+        report, why = check_folder(config, sys.argv[2], box)
     if why:
         print(f'no sandbox: {why}')
         return 1 if os.environ.get('CI') == 'true' else 77

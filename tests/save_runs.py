@@ -19,12 +19,12 @@ def check(ok, what):
 
 
 def save(source, output, **options):
-    return subprocess.run(tool + ['v1.4.09', 'v1.4.09', source, output], **options).returncode == 0
+    return subprocess.run(tool + [config['newest']] * 2 + [source, output], **options).returncode == 0
 
 
 # Starts a save of config.xml over itself; returns once its temporary file exists.
 def save_started():
-    before, run = temps(), subprocess.Popen(tool + ['v1.4.09', 'v1.4.09', 'config.xml', 'config.xml'])
+    before, run = temps(), subprocess.Popen(tool + [config['newest']] * 2 + ['config.xml', 'config.xml'])
     while run.poll() is None and not temps() - before:
         pass
     return run
@@ -51,9 +51,14 @@ for _ in range(20):
     inside += bool(temps())  # the next save removes it
 check(whole == 20 and inside,
       f'{whole} of 20 saves killed left the old or the new file whole, {inside} inside the save')
-held = open('.config.xml.cfgmigrate-locked', 'w')  # locked, as by a save still writing
-fcntl.flock(held, fcntl.LOCK_EX)
-check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {held.name},
+# Saves still writing hold their files locked: the clean-up passes over each, whatever stale
+# files it has met before it in the folder's order.
+temp = lambda: '.config.xml.cfgmigrate-' + ''.join(random.choices('abcdefghijklmnopqrstuvwxyz', k=6))
+held = [open(temp(), 'w') for _ in range(4)]
+for file in held:
+    fcntl.flock(file, fcntl.LOCK_EX)
+materialize({temp(): b'' for _ in range(4)}, '.')
+check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {f.name for f in held},
       'the next save removes the temporary files killed saves left, not one still locked')
 
 materialize({'m.xml': b'<config/>\n'}, '.')
@@ -81,7 +86,7 @@ for r, image in enumerate(images):
                  .encode()}, '.')
 right = 0
 for _ in range(20):
-    runs = [subprocess.Popen(tool + ['v1.4.04', 'v1.4.05', f'in{r}.xml', f'out{r}.xml']) for r in range(4)]
+    runs = [subprocess.Popen(tool + ['v1.4', config['newest'], f'in{r}.xml', f'out{r}.xml']) for r in range(4)]
     right += sum(run.wait() == 0 and base64.b64encode(images[r]) in read(f'out{r}.xml')
                  for r, run in enumerate(runs))
 check(right == 80, f'4 runs at once sharing /tmp, 20 times: {right} of 80 kept their own images')

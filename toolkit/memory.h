@@ -10,6 +10,6 @@
 void watch_allocations();
 
 // For a call outside libxml2 that failed with `error` (a stream the C
-// library could not make, as fdopen or fopen): ENOMEM notes that memory ran
+// library could not make, as fdopen): ENOMEM notes that memory ran
 // out.
 void note_if_out_of_memory(int error);

@@ -83,19 +83,13 @@ int xpath_rename_all(xmlNode *node, const char *expression, const char *name) {
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size) {
   XPathResult result = xpath_eval(node, expression);
   xmlNode *first = nodeset_first(result);
-  if (!first) {
-    if (buffer)
-      memset(buffer, 0, size);
+  XmlText content(first ? xmlNodeGetContent(first) : nullptr);
+  if (!buffer || size == 0)
     return;
-  }
-  xmlChar *content = xmlNodeGetContent(first);
-  if (!content)
-    return;
-  // strncpy zero-fills the rest, so callers can compare against literals.
-  safe_strncpy(buffer, reinterpret_cast<const char *>(content), size);
-  if (buffer && size > 0)
-    buffer[size - 1] = '\0';
-  xmlFree(content);
+  // Zeros first: callers compare against literals, and no earlier text stays.
+  memset(buffer, 0, size);
+  if (content)
+    strncpy(buffer, reinterpret_cast<const char *>(content.get()), size - 1);
 }
 
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
@@ -141,10 +135,4 @@ xmlNode *new_element_ns(const char *name, const char *uri) {
   // outside the namespace until the saved file is parsed again.
   xmlNewProp(element, xml("xmlns"), xml(uri));
   return element;
-}
-
-void safe_strncpy(char *destination, const char *source, size_t size) {
-  if (!destination || !source)
-    return;
-  strncpy(destination, source, size);
 }

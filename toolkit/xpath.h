@@ -17,6 +17,12 @@ struct XPathObjectFree {
 // The caller of xpath_eval owns its result; it is released on scope exit.
 using XPathResult = std::unique_ptr<xmlXPathObject, XPathObjectFree>;
 
+struct XmlTextFree {
+  void operator()(xmlChar *text) const { xmlFree(text); }
+};
+// Text libxml2 allocated for the caller, as xmlNodeGetContent returns it.
+using XmlText = std::unique_ptr<xmlChar, XmlTextFree>;
+
 int nodeset_count(const xmlXPathObject *result);
 xmlNode *nodeset_first(const xmlXPathObject *result);
 xmlNode *nodeset_item(const xmlXPathObject *result, int index);
@@ -37,7 +43,9 @@ XPathResult xpath_eval(xmlNode *node, const char *expression);
 int xpath_remove_all(xmlNode *node, const char *expression);
 int xpath_rename_all(xmlNode *node, const char *expression, const char *name);
 
-// The first match's text, cut to size - 1 bytes; all zeros when nothing matches.
+// The first match's text, cut to size - 1 bytes, the rest of the buffer
+// zeros; all zeros when nothing matches or its text cannot be had. Nothing
+// of the buffer's earlier contents is left.
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size);
 
 // Appends <name>content</name> to the first match; the child takes its
@@ -54,5 +62,3 @@ void add_sibling(xmlNode *node, xmlNode *sibling);
 // element into that namespace.
 xmlNode *new_element(const char *name);
 xmlNode *new_element_ns(const char *name, const char *uri);
-
-void safe_strncpy(char *destination, const char *source, size_t size);
