@@ -39,7 +39,7 @@ usage() {
 # One line per decision, to standard error and syslog: say PRIORITY TEXT.
 say() {
   printf 'cfgmigrate-apply: %s\n' "$2" >&2
-  logger -t cfgmigrate-apply -p "user.$1" -- "$2"
+  logger -t cfgmigrate-apply -p "user.$1" -- "$2" || :
 }
 
 refuse() {
@@ -123,6 +123,15 @@ valid() {
   code "$2" || refuse "$1 '$2' is not a version label such as v1.4.09 or v1.0.16-20170810"
 }
 
+# Reads the lines "KEY LABEL" of the record or the journal, file $1, into
+# $from, $version and $carried.
+fields() {
+  from= version= carried=
+  while read -r key value; do
+    case $key in from | version | carried) eval "$key=\$value" ;; esac
+  done <"$1"
+}
+
 # The installed schema version: the first line of cfgmigrate -v, without the
 # opkg release (-1, -r3) that the tool would read as a date.
 installed() {
@@ -133,24 +142,21 @@ installed() {
   case ${target##*-} in r[0-9]* | [0-9]*) code "$target" || target=${target%-*} ;; esac
 }
 
-# The migration the journal holds, from its kept source document: run,
-# checked, renamed over CONFIG, recorded. A run that finds the journal of a
-# killed one starts here again.
+# The migration the journal holds ("from LABEL", then the record to write),
+# from its kept source document: run, checked, renamed over CONFIG, recorded.
+# A run that finds the journal of a killed one starts here again.
 finish() {
-  from= to= carried=
-  while read -r key value; do
-    case $key in from) from=$value ;; version) to=$value ;; carried) carried=$value ;; esac
-  done <"$journal"
+  fields "$journal"
   source=$config.$from
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
   cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
   status=0
-  cfgmigrate $debug "$from" "$to" "$source" "$new" || status=$?
+  cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
   rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
   [ -s "$new" ] || fail "cfgmigrate saved nothing to $new"
-  cfgmigrate "$to" "$to" "$new" /dev/null || fail "$new does not parse"
+  cfgmigrate "$version" "$version" "$new" /dev/null || fail "$new does not parse"
   # The saved root's start tag, on one line as the tool writes it:
   # <config xmlns="NS" ...> or <P:config ... xmlns:P="NS" ...>.
   tag=$(sed -n '/^<[A-Za-z_]/{p;q}' "$new")
@@ -162,10 +168,10 @@ finish() {
   case $tag in *" $ns=\"$STORE_NS\""*) ;; *) fail "the root of $new is not in $STORE_NS" ;; esac
   mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
   pending=1
-  printf 'version %s\n%s' "$to" "${carried:+carried $carried$nl}" | put "$record" || fail "cannot write $record"
+  sed 1d "$journal" | put "$record" || fail "cannot write $record"
   rm -f "$journal" || fail "cannot remove $journal"
   pending=
-  say notice "migrated $config from $from ($source) to $to${carried:+, holding the one-way changes of $carried}"
+  say notice "migrated $config from $from ($source) to $version${carried:+, holding the one-way changes of $carried}"
 }
 
 mode=migrate debug= pending=
@@ -204,10 +210,7 @@ if [ -f "$journal" ]; then
   finish
 fi
 [ -f "$record" ] || refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
-version= carried=
-while read -r key value; do
-  case $key in version) version=$value ;; carried) carried=$value ;; esac
-done <"$record"
+fields "$record"
 target=${2-}
 [ $# = 2 ] || installed
 valid target "$target"
