@@ -16,8 +16,9 @@ env = {'PATH': os.environ['PATH'], 'COUNT': os.path.abspath('count'), 'REAL': os
     k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
 env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] else {'TOOL_PRELOAD': config['faults']}
 command = companion(config, '.', tool, env)
-materialize({'shim': b'#!/bin/sh\nread n <"$COUNT"; echo $((n + 1)) >"$COUNT"\n'
-                     b'[ $((n + 1)) != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'}, '.')
+# Commands of a pipeline run at once: each takes its number under a lock.
+materialize({'shim': b'#!/bin/sh\n{ /usr/bin/flock 9; read n <"$COUNT"; n=$((n + 1)); echo $n >"$COUNT"; } 9<"$COUNT"\n'
+                     b'[ $n != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'}, '.')
 os.chmod('shim', 0o755)
 os.makedirs('shims')
 for name in os.listdir('bin'):
@@ -41,8 +42,6 @@ for name in ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-
             left = (killed, again.returncode, snapshot('work') == after, os.listdir('/tmp'))
             if left[1:] != (0, True, []) or killed not in (0, -9):
                 wrong.append(f'{name} {kill} {n}: {left} {again.stderr.decode()}')
-            for image in os.listdir('/tmp'):
-                os.remove(os.path.join('/tmp', image))
             if killed != -9:
                 break
             tried += 1

@@ -124,12 +124,11 @@ def run(config, case):
 
     env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'} | {
         k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
-    tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
+    tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
     if case.has('fault'):
         env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
         # The emulator takes the preload for the tool alone.
-        env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] else {
-            'TOOL_PRELOAD': config['faults']}
+        env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if tool else {'TOOL_PRELOAD': config['faults']}
     log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     # Deep trees overflow sun_path. Without a syslog daemon /dev/log names nothing.
     log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/' + ('down' if case.has('no-syslogd') else 'log')
@@ -138,9 +137,10 @@ def run(config, case):
     reader.start()
     try:
         args = case.file('args', b'').decode().splitlines()
+        command = tool + [config['tool']]
         if os.path.basename(case.folders[-1]).startswith('apply-'):
-            tool = companion(config, case.box, tool, env)
-        done, why = sandboxed(case.box, tool + args, env=env, stdin=subprocess.DEVNULL,
+            command = companion(config, case.box, command, env)
+        done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
