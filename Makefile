@@ -120,5 +120,5 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) $(FUZZ_BUILD) \
+	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) $(FUZZ_BUILD) build-bench \
 		$(foreach target,$(CROSS_TARGETS),build-$(call cross_arch,$(target)))

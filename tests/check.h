@@ -1,5 +1,6 @@
 // The unit tests' one assertion. Each *_test.cc is a program of its own,
-// run in the sandbox, whose main returns check_failures != 0.
+// run in the build folder without a sandbox, whose main returns
+// check_failures != 0.
 #pragma once
 
 #include <cstdio>

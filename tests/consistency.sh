@@ -1,9 +1,8 @@
 #!/bin/sh
 # What the step table alone decides, checked where it is written down again:
-# the built manual pages render without a warning, the tool's tags a row
-# under SCHEMA VERSIONS for each row of the table, the OpenWrt package's
-# version is the project's (the numbers of the table's newest label), and the
-# bundled example is the input of its case.
+# the built manual pages render without a warning, the OpenWrt package's
+# version is the project's (the numbers of the table's newest label), and
+# the bundled example is the input of its case.
 # Usage: consistency.sh SOURCE_DIR VERSION BUILT_PAGE (the companion's beside it)
 set -eu
 source=$1
@@ -16,13 +15,6 @@ for manual in "$page" "$companion"; do
   warnings=$(LC_ALL=C.UTF-8 groff -man -ww -Tutf8 "$manual" 2>&1 >/dev/null) || fail "groff failed:" "$warnings"
   [ -z "$warnings" ] || fail "groff warns on $manual:" "$warnings"
 done
-
-# A row is tagged `.BR FROM " \(-> " TO " (WAY)"`, with "\-" for each hyphen.
-listed=$(sed -n '/^\.SH "\{0,1\}SCHEMA VERSIONS/,/^\.SH/p' "$page" |
-  sed -n 's/^\.BR \(v[^ ]*\) " \\(-> " \(v[^ ]*\) .*/\1 \2/p' | sed 's/\\-/-/g')
-table=$(sed -n 's/^STEP("\([^"]*\)", "\([^"]*\)".*/\1 \2/p' "$source/steps/step_table.def")
-[ -n "$table" ] && [ "$listed" = "$table" ] ||
-  fail "SCHEMA VERSIONS of $page:" "$listed" "step table:" "$table"
 
 package=$(sed -n 's/^PKG_VERSION:=//p' "$source/packaging/openwrt/cfgmigrate/Makefile")
 [ "$package" = "$version" ] || fail "OpenWrt PKG_VERSION is $package, the step table's newest gives $version"

@@ -1,12 +1,15 @@
 #!/bin/sh
-# The README's build and install commands, then the worked example of
+# The README's install commands, then the worked example of
 # docs/adding-a-schema-change.md, run in a copy of the tree exactly as the
 # pages write them: a page that no longer applies, or whose new cases fail,
 # fails here. The README's ctest line is this suite itself, so it is left out.
 # Usage: guide.sh SOURCE_DIR COPY_DIR (both absolute)
 set -eu
 rm -rf "$2" && mkdir -p "$2" && cd "$2"
-git -C "$1" ls-files -co --exclude-standard | tar -C "$1" --ignore-failed-read -cf - -T - | tar -xf -
+# The sources as a checkout or a release tarball holds them: not the build
+# folders, nor what the firmware tree builds in its copy.
+tar -C "$1" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=./openwrt-build -cf - . |
+  tar -xf -
 
 awk '/^    (cmake|DESTDIR=)/ || more { print substr($0, 5); more = /\\$/ }' README.md |
   sed "s|/path/to/rootfs|$PWD/rootfs|" >readme.sh

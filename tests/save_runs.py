@@ -52,14 +52,15 @@ for _ in range(20):
 check(whole == 20 and inside,
       f'{whole} of 20 saves killed left the old or the new file whole, {inside} inside the save')
 # Saves still writing hold their files locked: the clean-up passes over each, whatever stale
-# files it has met before it in the folder's order.
+# files it has met before it in the folder's order, and over what is no regular file.
 temp = lambda: '.config.xml.cfgmigrate-' + ''.join(random.choices('abcdefghijklmnopqrstuvwxyz', k=6))
 held = [open(temp(), 'w') for _ in range(4)]
 for file in held:
     fcntl.flock(file, fcntl.LOCK_EX)
 materialize({temp(): b'' for _ in range(4)}, '.')
-check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {f.name for f in held},
-      'the next save removes the temporary files killed saves left, not one still locked')
+os.mkfifo(fifo := temp())
+check(save('config.xml', 'config.xml') and read('config.xml') == new and temps() == {fifo} | {f.name for f in held},
+      'the next save removes the temporary files killed saves left, not one still locked nor a FIFO')
 
 materialize({'m.xml': b'<config/>\n'}, '.')
 with contextlib.suppress(OSError):  # only the real root may give files away

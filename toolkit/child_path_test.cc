@@ -23,8 +23,7 @@ int main() {
     XPathResult own(xmlXPathNodeEval(root, BAD_CAST path, context));
     int count = nodeset_count(own);
     CHECK(
-        count > 0 && nodeset_count(walked) == count && !nodeset_item(walked, count) &&
-        !nodeset_item(walked, 1 << 30) &&
+        count > 0 && nodeset_count(walked) == count &&
         !memcmp(walked->nodesetval->nodeTab, own->nodesetval->nodeTab, count * sizeof(xmlNode *)));
   }
   for (const char *path : {"./p:a|p:A_z", "./p:a//p:A_z", "./q:a", "p:a[p:n='x'"})
