@@ -9,7 +9,7 @@ endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3 \
-	binutils
+	binutils busybox
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
 	hyperfine time valgrind jq
@@ -21,7 +21,7 @@ CROSS_TARGETS ?= arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf
 cross_arch = $(firstword $(subst :, ,$(1)))
 cross_triplet = $(lastword $(subst :, ,$(1)))
 CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk groff-base python3 \
-	binutils $(foreach target,$(CROSS_TARGETS),g++-$(call cross_triplet,$(target)) \
+	binutils busybox $(foreach target,$(CROSS_TARGETS),g++-$(call cross_triplet,$(target)) \
 	libxml2-dev:$(call cross_arch,$(target)))
 
 FUZZ_BUILD ?= build-fuzz

@@ -13,7 +13,11 @@
 //   write-full         write() fails with ENOSPC: of the tool's writes, those of
 //                      a save's temporary file (and images'; not the console's,
 //                      which stdio makes itself)
+//   write-garbled      the writes of a save's temporary file lose their first
+//                      byte and report it written, as a failing medium may
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
+//   kill:N             the Nth call of write, fsync or rename kills the process
+//                      group instead, as a power cut stops everything
 //   temp-reopen        a save's temporary file cannot be opened by its name
 //                      (libxml2 opens what it saves to with fopen)
 //   unreadable:PATH    the file PATH cannot be opened for reading, nor read
@@ -30,6 +34,7 @@
 //   alloc-in-parse     the parse's first allocation returns null; alloc-in-save
 //                      likewise the first of a save written directly
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +73,12 @@ const char *named(int fd) {
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   memset(path, 0, sizeof path);
   return readlink(link, path, sizeof path - 1) > 0 ? path : "";
+}
+
+void power_cut() {
+  static int calls = 0;
+  if (strncmp(fault(), "kill:", 5) == 0 && ++calls == atoi(fault() + 5))
+    kill(0, SIGKILL);
 }
 
 __attribute__((constructor)) void close_standard_input() {
@@ -112,15 +123,22 @@ int mkostemp(char *name_template, int flags) {
 }
 
 ssize_t write(int fd, const void *bytes, size_t size) {
+  power_cut();
+  if (strcmp(fault(), "write-garbled") == 0 && strstr(named(fd), ".cfgmigrate-") && size > 1)
+    return REAL(write)(fd, static_cast<const char *>(bytes) + 1, size - 1) + 1;
   const char *path = strncmp(fault(), "image-swapped:", 14) ? "" : named(fd);
   if (strncmp(path, "/tmp/cpp_", 9) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
     return fail(EIO);
   return strcmp(fault(), "write-full") ? REAL(write)(fd, bytes, size) : fail(ENOSPC);
 }
 
-int fsync(int fd) { return strcmp(fault(), "fsync-fails") ? REAL(fsync)(fd) : fail(EIO); }
+int fsync(int fd) {
+  power_cut();
+  return strcmp(fault(), "fsync-fails") ? REAL(fsync)(fd) : fail(EIO);
+}
 
 int rename(const char *from, const char *to) {
+  power_cut();
   return strcmp(fault(), "rename-fails") ? REAL(rename)(from, to) : fail(EIO);
 }
 

@@ -14,7 +14,7 @@ tar -C "$1" --exclude=./.git --exclude=./build --exclude='./build-*' --exclude=.
 awk '/^    (cmake|DESTDIR=)/ || more { print substr($0, 5); more = /\\$/ }' README.md |
   sed "s|/path/to/rootfs|$PWD/rootfs|" >readme.sh
 sh -ex readme.sh
-test -x rootfs/usr/sbin/cfgmigrate -a -f rootfs/usr/share/man/man8/cfgmigrate.8
+test -x rootfs/usr/sbin/cfgmigrate -a -f rootfs/usr/share/man/man8/cfgmigrate.8 -a -x rootfs/usr/sbin/cfgmigrate-apply
 
 # A block goes into the file named just before it: after the file's line equal
 # to the block's first, or as a new file. An sh block is run.

@@ -8,13 +8,15 @@
 #   run_case.py CONFIG --exec NAME COMMAND... run a command in the sandbox of box NAME
 #
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
-import difflib, glob, json, os, pathlib, re, shutil, socket, subprocess, sys, threading
+import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
-SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
+SANDBOX, APPLETS = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name) for name in
+                   ('sandbox.sh', 'openwrt-applets'))
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
-# tool calls no openlog, so the facility is user's (pri 14 info, 15 debug) and
-# the ident its name.
-DATAGRAM = re.compile(rb'<(14|15)>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d cfgmigrate: (.*)', re.S)
+# tool calls no openlog, so the facility is user's and the ident its name;
+# the companion's logger names itself.
+DATAGRAM = re.compile(rb'<(1[1345])>[A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d cfgmigrate(?:-apply)?: (.*)', re.S)
+PRIORITY = {b'11': b'err', b'13': b'notice', b'14': b'info', b'15': b'debug'}
 
 
 def read(path, default=None):
@@ -62,7 +64,7 @@ def sandboxed(box, command, **options):
 def receive(log, lines):
     while datagram := log.recv(1 << 20):
         m = DATAGRAM.fullmatch(datagram)
-        line = (b'info ' if m[1] == b'14' else b'debug ') + m[2] if m else b'other ' + datagram
+        line = PRIORITY[m[1]] + b' ' + m[2] if m else b'other ' + datagram
         lines.append(line + b'\n')
 
 
@@ -96,6 +98,20 @@ class Case:
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
+# The command that runs the companion in box: BusyBox's sh with a PATH of
+# OpenWrt's default applets and the tool, which alone gets the emulator and the
+# preload (taken out of env).
+def companion(config, box, tool, env):
+    busybox, bin, preload = shutil.which('busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
+    env.pop('TOOL_ARGV0', None)
+    os.makedirs(bin, exist_ok=True)
+    for applet in read(APPLETS).decode().split():
+        os.symlink(busybox, os.path.join(bin, applet))
+    pathlib.Path(bin, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
+    os.chmod(os.path.join(bin, 'cfgmigrate'), 0o755)
+    return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
+
+
 # Runs the case: the working folder before the run, the streams, and the reason
 # when no sandbox could be made.
 def run(config, case):
@@ -121,7 +137,10 @@ def run(config, case):
     reader.start()
     try:
         args = case.file('args', b'').decode().splitlines()
-        done, why = sandboxed(case.box, tool + [config['tool']] + args, env=env, stdin=subprocess.DEVNULL,
+        command = tool + [config['tool']]
+        if os.path.basename(case.folders[-1]).startswith('apply-'):
+            command = companion(config, case.box, command, env)
+        done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)

@@ -1,0 +1,243 @@
+#!/bin/sh
+# cfgmigrate-apply: carries the router's configuration document to another
+# schema version exactly once, checked before it replaces anything, whatever
+# interrupts it. The firmware's side of cfgmigrate; cfgmigrate-apply(8).
+#
+#   cfgmigrate-apply [-d] CONFIG [TARGET]   migrate CONFIG to TARGET (default:
+#                                           the installed schema version)
+#   cfgmigrate-apply -s VERSION CONFIG      record that CONFIG is in VERSION
+#   cfgmigrate-apply -q CONFIG              print the record, and a pending
+#                                           migration
+#
+# Beside CONFIG: CONFIG.version, the record ("version LABEL", and "carried
+# LABEL" when the document still holds the one-way changes of that newer
+# version); CONFIG.LABEL, the document as it was in version LABEL, kept before
+# each migration (one per label, the newest); CONFIG.journal, the migration in
+# progress; CONFIG.new and CONFIG.tmp while it runs.
+#
+# Runs under BusyBox ash with the applets of OpenWrt's default BusyBox.
+# Exit status: 0 CONFIG is in TARGET; 1 failed, CONFIG and its record as they
+# were; 2 usage; 3 refused, nothing touched.
+
+NEWEST=@CFGMIGRATE_NEWEST_LABEL@
+STORE_NS=@CFGMIGRATE_STORE_NS_BASE@/ns/config/1.0
+# The step table's one-way rows, "FROM TO" each: a downgrade leaves their
+# changes in the document, so an upgrade must never apply them again.
+ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
+
+# Every file this writes may hold the configuration's secrets.
+umask 077
+nl='
+'
+
+usage() {
+  printf '%s\n' 'Usage: cfgmigrate-apply [-d] CONFIG [TARGET]' \
+    '       cfgmigrate-apply -s VERSION CONFIG' '       cfgmigrate-apply -q CONFIG' >&2
+  exit 2
+}
+
+# One line per decision, to standard error and syslog: say PRIORITY TEXT.
+say() {
+  printf 'cfgmigrate-apply: %s\n' "$2" >&2
+  logger -t cfgmigrate-apply -p "user.$1" -- "$2" || :
+}
+
+refuse() {
+  say err "$1"
+  exit 3
+}
+
+# A journal an earlier run left, or one whose CONFIG is already replaced,
+# stays for the next run.
+fail() {
+  rm -f "$new" "$tmp"
+  if [ -n "$pending" ]; then
+    say err "$1: the migration stays pending in $journal"
+  else
+    rm -f "$journal"
+    say err "$1: $config and its record unchanged"
+  fi
+  exit 1
+}
+
+# Writes standard input to file $1 whole or not at all: a temporary file
+# beside it, synced, renamed over it, the rename synced.
+put() { cat >"$tmp" && sync && mv -f "$tmp" "$1" && sync; }
+
+# The tool's packed version code of label $1 in two halves, "MAJOR*256+MINOR
+# PATCH*256+BUILD" in $code, which 32-bit shell arithmetic compares safely.
+# False for anything but the grammar of the step table's labels: v and three
+# decimal fields of 0 to 255 joined by dots, the 1.0 line with a -YYYYMMDD
+# date the build byte holds: (date - 20170800) / 2, August to December 2017.
+code() {
+  code= label=$1
+  case $label in v | v*[!0-9.-]* | [!v]* | '') return 1 ;; esac
+  IFS=.-
+  set -- ${label#v}
+  IFS=" 	$nl"
+  date=${4-}
+  [ $# -le 4 ] && [ "v$1.$2.$3${4+-$4}" = "$label" ] || return 1
+  for field in "$1" "$2" "$3"; do
+    case $field in '' | ????*) return 1 ;; esac
+  done
+  # Leading zeros are not octal here: digits, zeros stripped, times ten.
+  major=$((${1#"${1%%[!0]*}"}0 / 10)) minor=$((${2#"${2%%[!0]*}"}0 / 10))
+  patch=$((${3#"${3%%[!0]*}"}0 / 10)) build=0
+  [ $major -le 255 ] && [ $minor -le 255 ] && [ $patch -le 255 ] || return 1
+  if [ $major.$minor = 1.0 ]; then
+    case $date in 2017[01][0-9][0-3][0-9]) ;; *) return 1 ;; esac
+    month=${date#2017} day=${date#201???}
+    month=${month%??} day=${day#0}
+    days=31
+    case $month in 09 | 11) days=30 ;; 08 | 10 | 12) ;; *) return 1 ;; esac
+    [ "$day" -ge 1 ] && [ "$day" -le $days ] || return 1
+    build=$((((${month#0} - 8) * 100 + day) / 2))
+  elif [ -n "$date" ]; then
+    return 1
+  fi
+  code="$((major * 256 + minor)) $((patch * 256 + build))"
+}
+
+# True when label $1 is an older version than label $2 (both valid).
+older() {
+  code "$1"
+  set -- $code "$2"
+  code "$3"
+  set -- "$1" "$2" $code
+  [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -lt "$4" ]; }
+}
+
+# True when a one-way row's to-version lies above label $1, at or below $2.
+one_way_between() {
+  low=$1 high=$2
+  set -- $ONE_WAY
+  while [ $# -ge 2 ]; do
+    older "$low" "$2" && ! older "$high" "$2" && return 0
+    shift 2
+  done
+  return 1
+}
+
+# Refuses label $2, named $1 in the line, unless the table's grammar.
+valid() {
+  code "$2" || refuse "$1 '$2' is not a version label such as v1.4.09 or v1.0.16-20170810"
+}
+
+# Reads the lines "KEY LABEL" of the record or the journal, file $1, into
+# $from, $version and $carried.
+fields() {
+  from= version= carried=
+  while read -r key value; do
+    case $key in from | version | carried) eval "$key=\$value" ;; esac
+  done <"$1"
+}
+
+# The installed schema version: the first line of cfgmigrate -v, without the
+# opkg release (-1, -r3) that the tool would read as a date.
+installed() {
+  report=$(cfgmigrate -v 2>/dev/null) || refuse "cfgmigrate -v failed"
+  report=${report%%"$nl"*}
+  target=${report##*[	 ]}
+  [ "$target" = v ] && refuse "no schema package is installed (cfgmigrate -v names no version): give the TARGET"
+  case ${target##*-} in r[0-9]* | [0-9]*) code "$target" || target=${target%-*} ;; esac
+}
+
+# The migration the journal holds ("from LABEL", then the record to write),
+# from its kept source document: run, checked, renamed over CONFIG, recorded.
+# A run that finds the journal of a killed one starts here again.
+finish() {
+  fields "$journal"
+  source=$config.$from
+  [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
+  # The tool's save keeps the mode and owner of the file it replaces.
+  cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
+  status=0
+  cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
+  rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
+  [ $status = 0 ] || fail "cfgmigrate exited with status $status"
+  [ -s "$new" ] || fail "cfgmigrate saved nothing to $new"
+  cfgmigrate "$version" "$version" "$new" /dev/null || fail "$new does not parse"
+  # The saved root's start tag, on one line as the tool writes it:
+  # <config xmlns="NS" ...> or <P:config ... xmlns:P="NS" ...>.
+  tag=$(sed -n '/^<[A-Za-z_]/{p;q}' "$new")
+  case $tag in
+    "<config "*) ns=xmlns ;;
+    "<"*":config "*) ns=${tag#<} && ns=xmlns:${ns%%:*} ;;
+    *) fail "the root element of $new is not config" ;;
+  esac
+  case $tag in *" $ns=\"$STORE_NS\""*) ;; *) fail "the root of $new is not in $STORE_NS" ;; esac
+  mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
+  pending=1
+  sed 1d "$journal" | put "$record" || fail "cannot write $record"
+  rm -f "$journal" || fail "cannot remove $journal"
+  pending=
+  say notice "migrated $config from $from ($source) to $version${carried:+, holding the one-way changes of $carried}"
+}
+
+mode=migrate debug= pending=
+while getopts dqs: option; do
+  case $option in
+    d) debug=-d ;;
+    q) mode=query ;;
+    s) mode=set version=$OPTARG ;;
+    *) usage ;;
+  esac
+done
+shift $((OPTIND - 1))
+case $mode$# in migrate1 | migrate2 | query1 | set1) ;; *) usage ;; esac
+config=$1 record=$1.version journal=$1.journal new=$1.new tmp=$1.tmp
+
+[ -f "$config" ] || refuse "no configuration $config"
+case $mode in
+  query)
+    [ -f "$record" ] || refuse "$config has no version record $record"
+    cat "$record" && { [ ! -f "$journal" ] || sed 's/^/pending /' "$journal"; }
+    exit
+    ;;
+  set)
+    [ -f "$journal" ] && refuse "a migration of $config is pending ($journal): run cfgmigrate-apply $config first"
+    valid version "$version"
+    older "$NEWEST" "$version" && refuse "version $version is newer than this firmware knows ($NEWEST)"
+    printf 'version %s\n' "$version" | put "$record" || fail "cannot write $record"
+    say notice "recorded $config as version $version"
+    exit
+    ;;
+esac
+
+if [ -f "$journal" ]; then
+  pending=1
+  say notice "finishing the migration $journal holds"
+  finish
+fi
+[ -f "$record" ] || refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
+fields "$record"
+target=${2-}
+[ $# = 2 ] || installed
+valid target "$target"
+older "$NEWEST" "$target" && refuse "target $target is newer than this firmware knows ($NEWEST)"
+valid "recorded version" "$version"
+older "$NEWEST" "$version" && refuse "$config is in $version, newer than this firmware knows ($NEWEST): before flashing an older firmware, migrate down on the newer one (cfgmigrate-apply $config $target), or copy back a document kept before the upgrade ($config.$target) and record its version (-s)"
+valid "carried version" "${carried:=$version}"
+if ! older "$version" "$target" && ! older "$target" "$version"; then
+  say notice "$config is in $target: nothing to do"
+  exit 0
+fi
+
+# The document as it is now is kept under its version. An upgrade that would
+# apply again a one-way change the document already holds starts instead
+# from the document kept in the version it was carried down from.
+from=$version
+older "$carried" "$target" && reach=$carried || reach=$target
+if one_way_between "$version" "$reach"; then
+  from=$carried
+  older "$NEWEST" "$from" && refuse "$config in $version holds the one-way changes of $from, newer than this firmware knows ($NEWEST): migrate $config.$from down on the newer firmware"
+  [ -f "$config.$from" ] || refuse "$config in $version holds the one-way changes of $from, whose kept document $config.$from is gone: put it back, or check $config and record its version (-s)"
+  say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
+fi
+put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
+# The changes of one-way rows up to the newer of the carried version and the
+# target stay in the result.
+older "$target" "$carried" && { one_way_between "$target" "$carried" || older "$NEWEST" "$carried"; } || carried=
+printf 'from %s\nversion %s\n%s' "$from" "$target" "${carried:+carried $carried$nl}" | put "$journal" ||
+  fail "cannot write $journal"
+finish
