@@ -140,32 +140,6 @@ FILE *fdopen(int fd, const char *mode) {
 }
 
 #ifndef __SANITIZE_ADDRESS__
-// The C library's allocator, looked up on first use (glibc and musl alike).
-// dlsym may allocate: what it asks for meanwhile comes from a static
-// buffer, which is never freed.
-static void *(*real_malloc)(size_t), *(*real_calloc)(size_t, size_t),
-    *(*real_realloc)(void *, size_t);
-static void (*real_free)(void *);
-alignas(16) static char early[8192];
-static size_t early_used = 0;
-
-static bool ready() {
-  static bool looking = false;
-  if (!real_free && !looking) {
-    looking = true;
-    real_malloc = REAL(malloc), real_calloc = REAL(calloc), real_realloc = REAL(realloc);
-    real_free = REAL(free);
-    looking = false;
-  }
-  return real_free;
-}
-
-static void *early_block(size_t size) {
-  size_t at = early_used;
-  early_used += (size + 15) & ~size_t{15};
-  return early_used <= sizeof early ? early + at : nullptr;
-}
-
 static int allocations = 0, failing = strncmp(fault(), "alloc:", 6) ? 0 : atoi(fault() + 6);
 
 __attribute__((destructor)) static void report_count() {
@@ -176,28 +150,42 @@ __attribute__((destructor)) static void report_count() {
 // Counts an allocation; true for the one to fail.
 static bool fails() { return ++allocations == failing && fail(ENOMEM); }
 
+// The C library's allocator, looked up with dlsym (glibc and musl alike),
+// which may allocate itself: meanwhile a static buffer serves, zeroed and
+// never freed or resized.
+static void *(*real_malloc)(size_t), *(*real_calloc)(size_t, size_t),
+    *(*real_realloc)(void *, size_t);
+static void (*real_free)(void *);
+alignas(16) static char early[4096];
+static size_t early_used = 0;
+static bool is_early(void *block) { return block >= early && block < early + sizeof early; }
+
+static bool ready() {
+  static bool looking = false;
+  if (!real_free && !looking) {
+    looking = true;
+    real_malloc = REAL(malloc), real_calloc = REAL(calloc), real_realloc = REAL(realloc);
+    real_free = REAL(free), looking = false;
+  }
+  return real_free;
+}
+
+static void *early_block(size_t size) {
+  early_used += (size + 15) & ~size_t{15};
+  return early_used <= sizeof early ? early + early_used - ((size + 15) & ~size_t{15}) : nullptr;
+}
+
 void *malloc(size_t size) {
-  if (!ready())
-    return early_block(size);
-  return fails() ? nullptr : real_malloc(size);
+  return !ready() ? early_block(size) : fails() ? nullptr : real_malloc(size);
 }
 void *calloc(size_t count, size_t size) {
-  if (!ready())
-    return early_block(count * size); // zeroed, being static
-  return fails() ? nullptr : real_calloc(count, size);
+  return !ready() ? early_block(count * size) : fails() ? nullptr : real_calloc(count, size);
 }
 void *realloc(void *block, size_t size) {
-  if (!block)
-    return malloc(size);
-  if (block >= early && block < early + sizeof early) {
-    size_t left = static_cast<size_t>(early + sizeof early - static_cast<char *>(block));
-    void *moved = malloc(size);
-    return moved ? memcpy(moved, block, size < left ? size : left) : nullptr;
-  }
-  return fails() ? nullptr : real_realloc(block, size);
+  return !ready() || is_early(block) || fails() ? nullptr : real_realloc(block, size);
 }
 void free(void *block) {
-  if ((block < early || block >= early + sizeof early) && ready())
+  if (!is_early(block) && ready())
     real_free(block);
 }
 
