@@ -13,16 +13,23 @@ TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils 
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
 	hyperfine time valgrind jq
-# The targets of `make cross-test`, as DEBIAN-ARCHITECTURE:GNU-TRIPLET: each
-# builds in build-ARCHITECTURE/ with cmake/TRIPLET.cmake, and runs its tests
-# under qemu-user. Debian's cross compiler, the target's libraries as
-# multiarch packages, and the emulator.
-CROSS_TARGETS ?= arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf
+# The targets of `make cross-test`, as NAME:TOOLCHAIN: each builds in
+# build-NAME/ with cmake/TOOLCHAIN.cmake and runs its tests, under qemu-user
+# for another processor. Multiarch targets take Debian's cross compiler and
+# the target's libraries as multiarch packages; router targets the libraries
+# routers run, built by scripts/router-libs.sh NAME from Debian source
+# packages pinned by version.
+MULTIARCH_TARGETS = arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf
+ROUTER_TARGETS = xml2.15:x86_64-linux-gnu-libxml2-2.15 xml2.9:x86_64-linux-gnu-libxml2-2.9 \
+	musl:x86_64-linux-musl mips:mips-linux-gnu mips-musl:mips-linux-musl
+CROSS_TARGETS ?= $(MULTIARCH_TARGETS) $(ROUTER_TARGETS)
 cross_arch = $(firstword $(subst :, ,$(1)))
 cross_triplet = $(lastword $(subst :, ,$(1)))
 CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk groff-base python3 \
-	binutils busybox $(foreach target,$(CROSS_TARGETS),g++-$(call cross_triplet,$(target)) \
-	libxml2-dev:$(call cross_arch,$(target)))
+	binutils busybox $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
+	g++-$(call cross_triplet,$(target)) libxml2-dev:$(call cross_arch,$(target))) \
+	$(if $(filter $(ROUTER_TARGETS),$(CROSS_TARGETS)),$(ROUTER_PACKAGES))
+ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils autoconf automake libtool
 
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 120
@@ -87,6 +94,7 @@ test: test-deps build sanitized-build namespace-build
 cross-test: $(foreach target,$(CROSS_TARGETS),cross-test-$(call cross_arch,$(target)))
 
 cross-test-%: cross-deps
+	$(if $(filter $*:%,$(ROUTER_TARGETS)),scripts/router-libs.sh $*)
 	cmake -S . -B build-$* $(CMAKE_FLAGS) \
 		-DCMAKE_TOOLCHAIN_FILE=cmake/$(call cross_triplet,$(filter $*:%,$(CROSS_TARGETS))).cmake >/dev/null
 	cmake --build build-$* -j $(JOBS)

@@ -5,6 +5,9 @@
 #include "toolkit/log.h"
 
 xmlDoc *load_document(const char *path) {
+  // Memory ran out as libxml2 was set up: the library cannot be called.
+  if (run.out_of_memory)
+    return nullptr;
   return xmlReadFile(path, nullptr, document_parse_options);
 }
 

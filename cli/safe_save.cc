@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -45,26 +46,36 @@ int write_directly(const char *path, xmlDoc *document) {
   return 1;
 }
 
-// xmlSaveFormatFileEnc's bytes for an uncompressed document, through an
-// open descriptor.
-int write_to(int fd, xmlDoc *document) {
-  xmlOutputBuffer *output = xmlOutputBufferCreateFd(fd, xmlFindCharEncodingHandler("UTF-8"));
+// xmlSaveFormatFileEnc's bytes, into the temporary file `temp` open as
+// `fd`. A document read compressed is compressed again as libxml2's own
+// save does, by libxml2, which opens the file by its name for that (the
+// descriptor stays open and locked).
+int write_to(int fd, const char *temp, xmlDoc *document) {
+  xmlCharEncodingHandler *utf8 = xmlFindCharEncodingHandler("UTF-8");
+  xmlOutputBuffer *output = document->compression > 0
+                                ? xmlOutputBufferCreateFilename(temp, utf8, document->compression)
+                                : xmlOutputBufferCreateFd(fd, utf8);
   if (!output)
     return -1;
   return xmlSaveFormatFileTo(output, document, "UTF-8", 1) < 0 ? -1 : 0;
 }
 
-// libxml2 first opens a name with its %XX escapes decoded when the name
-// parses as a URI without a scheme or with "file" (an undecodable "%"
-// fails the parse and stays literal), and opens the name as given only if
-// that fails: such a name may end in either file.
+// libxml2's I/O changed in 2.13. The tool may run on a newer libxml2 than
+// its headers (2.9 to 2.13 share a soname): the one running decides.
+bool is_libxml2_before_2_13() { return atoi(xmlParserVersion) < 21300; }
+
+// libxml2 opens a name with its %XX escapes decoded when the name parses as
+// a URI without a scheme, or before 2.13 also with "file" (an undecodable
+// "%" fails the parse and stays literal). Before 2.13 it opens the name as
+// given when the decoded one cannot be opened, from 2.13 it does not: such a
+// name may end in another file, or in none.
 bool has_decoded_escapes(const char *path) {
   if (!strchr(path, '%'))
     return false;
   xmlURI *uri = xmlParseURI(path);
   if (!uri)
     return false;
-  bool decoded = !uri->scheme || strcmp(uri->scheme, "file") == 0;
+  bool decoded = !uri->scheme || (is_libxml2_before_2_13() && strcmp(uri->scheme, "file") == 0);
   xmlFreeURI(uri);
   if (!decoded)
     return false;
@@ -79,14 +90,15 @@ bool starts_with_any_case(const char *path, const char *prefix) {
 }
 
 // Names libxml2's output handlers take for something other than the file of
-// that name: "-" is standard output, "file:///" and "file://localhost/"
-// lose their prefix, and "http://" is sent over the network when libxml2
-// has HTTP. Any other scheme ("file:x", "https://", "ftp://", "C:") is
-// opened as a local file named exactly so, and a time stamp's colon makes
-// a scheme too.
+// that name: "-" is standard output; "file:///" and "file://localhost/"
+// lose their prefix, and from 2.13 any "file:/" its "file:" and then its
+// %XX escapes; "http://" is sent over the network when libxml2 has HTTP.
+// Any other scheme ("file:x", "https://", "ftp://", "C:") is opened as a
+// local file named exactly so, and a time stamp's colon makes a scheme too.
 bool is_claimed_by_handler(const char *path) {
   return strcmp(path, "-") == 0 || starts_with_any_case(path, "file:///") ||
          starts_with_any_case(path, "file://localhost/") ||
+         (!is_libxml2_before_2_13() && starts_with_any_case(path, "file:/")) ||
          (xmlHasFeature(XML_WITH_HTTP) && starts_with_any_case(path, "http://"));
 }
 
@@ -248,7 +260,7 @@ void sync_directory(const char *directory) {
 }
 
 int fill_and_rename(int fd, const char *temp, const Target &target, xmlDoc *document) {
-  if (write_to(fd, document) != 0 || give_attributes(fd, target) != 0 || fsync(fd) != 0)
+  if (write_to(fd, temp, document) != 0 || give_attributes(fd, target) != 0 || fsync(fd) != 0)
     return -1;
   // A write that ran out of memory may have left anything out.
   if (run.out_of_memory || rename(temp, target.path) != 0)
@@ -260,8 +272,11 @@ int fill_and_rename(int fd, const char *temp, const Target &target, xmlDoc *docu
 int replace_target(const char *path, const Target &target, xmlDoc *document) {
   char temp[PATH_MAX];
   int folder = static_cast<int>(target.base - target.path);
+  // libxml2 opens the temporary file of a compressed document by name: that
+  // name too must be the file's own.
   if (!fits(snprintf(temp, sizeof temp, "%.*s.%.*s%sXXXXXX", folder, target.path, temp_base_limit,
-                     target.base, temp_mark)))
+                     target.base, temp_mark)) ||
+      (document->compression > 0 && !is_plain_file_name(temp)))
     return write_directly(path, document);
   remove_stale_temps(target);
   int fd = open_temp(temp);
@@ -277,9 +292,8 @@ int replace_target(const char *path, const Target &target, xmlDoc *document) {
 } // namespace
 
 int save_document_safely(const char *path, xmlDoc *document) {
-  // libxml2 compresses only what it opens by name itself.
   Target target;
-  if (document->compression > 0 || !find_target(path, &target))
+  if (!find_target(path, &target))
     return write_directly(path, document);
   return replace_target(path, target, document);
 }

@@ -158,10 +158,6 @@ FILE *fdopen(int fd, const char *mode) {
 }
 
 #ifndef __SANITIZE_ADDRESS__
-// glibc's own allocator, by name: dlsym may allocate, and these would call
-// themselves looking it up.
-void *__libc_malloc(size_t), *__libc_calloc(size_t, size_t), *__libc_realloc(void *, size_t);
-
 static int allocations = 0, failing = strncmp(fault(), "alloc:", 6) ? 0 : atoi(fault() + 6);
 
 __attribute__((destructor)) static void report_count() {
@@ -172,9 +168,44 @@ __attribute__((destructor)) static void report_count() {
 // Counts an allocation; true for the one to fail.
 static bool fails() { return ++allocations == failing && fail(ENOMEM); }
 
-void *malloc(size_t size) { return fails() ? nullptr : __libc_malloc(size); }
-void *calloc(size_t count, size_t size) { return fails() ? nullptr : __libc_calloc(count, size); }
-void *realloc(void *block, size_t size) { return fails() ? nullptr : __libc_realloc(block, size); }
+// The C library's allocator, looked up with dlsym (glibc and musl alike),
+// which may allocate itself: meanwhile a static buffer serves, zeroed and
+// never freed or resized.
+static void *(*real_malloc)(size_t), *(*real_calloc)(size_t, size_t),
+    *(*real_realloc)(void *, size_t);
+static void (*real_free)(void *);
+alignas(16) static char early[4096];
+static size_t early_used = 0;
+static bool is_early(void *block) { return block >= early && block < early + sizeof early; }
+
+static bool ready() {
+  static bool looking = false;
+  if (!real_free && !looking) {
+    looking = true;
+    real_malloc = REAL(malloc), real_calloc = REAL(calloc), real_realloc = REAL(realloc);
+    real_free = REAL(free), looking = false;
+  }
+  return real_free;
+}
+
+static void *early_block(size_t size) {
+  early_used += (size + 15) & ~size_t{15};
+  return early_used <= sizeof early ? early + early_used - ((size + 15) & ~size_t{15}) : nullptr;
+}
+
+void *malloc(size_t size) {
+  return !ready() ? early_block(size) : fails() ? nullptr : real_malloc(size);
+}
+void *calloc(size_t count, size_t size) {
+  return !ready() ? early_block(count * size) : fails() ? nullptr : real_calloc(count, size);
+}
+void *realloc(void *block, size_t size) {
+  return !ready() || is_early(block) || fails() ? nullptr : real_realloc(block, size);
+}
+void free(void *block) {
+  if (!is_early(block) && ready())
+    real_free(block);
+}
 
 // libxml2 is set up before: the first allocation of a parse or a save is its own.
 xmlDocPtr xmlReadFile(const char *path, const char *encoding, int options) {

@@ -9,6 +9,13 @@
 
 #include "toolkit/run_state.h"
 
+// From 2.12 libxml2 makes its per-thread state on first use, with malloc,
+// and aborts the process when that fails; the check makes it now. Weak, as
+// a tool built against an older libxml2 may run on 2.12 or 2.13, which
+// share its soname.
+extern "C" int xmlCheckThreadLocalStorage(void);
+#pragma weak xmlCheckThreadLocalStorage
+
 namespace {
 
 // A request for nothing may be answered with null without running out.
@@ -36,6 +43,10 @@ void watch_allocations() {
   // it allocates with malloc directly and shrugs off a failure, and the
   // parse's allocations are then all the parse's own.
   xmlInitParser();
+  // Failing, it is running out of memory like any other, and nothing of
+  // libxml2's is called after.
+  if (xmlCheckThreadLocalStorage && xmlCheckThreadLocalStorage() != 0)
+    run.out_of_memory = true;
 }
 
 void note_if_out_of_memory(int error) {

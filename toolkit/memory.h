@@ -6,7 +6,8 @@
 
 // Routes libxml2's allocations through functions that note a failure in the
 // run state, and sets the library up. Called before anything else of
-// libxml2's.
+// libxml2's; when it leaves run.out_of_memory set, nothing of libxml2's may
+// be called at all.
 void watch_allocations();
 
 // For a call outside libxml2 that failed with `error` (a stream the C

@@ -1,0 +1,171 @@
+#!/bin/sh
+# Builds the libraries of a router target of `make cross-test` from Debian
+# source packages pinned by version, into a cache that later runs reuse:
+#   xml2.15    libxml2 2.15 as OpenWrt configures it (x86_64, glibc)
+#   xml2.9     libxml2 2.9.14 configured the same way (x86_64, glibc)
+#   musl       musl, zlib and libxml2 2.15 for x86_64
+#   mips       zlib and libxml2 2.15 for big-endian MIPS (the cross
+#              compiler's own glibc)
+#   mips-musl  musl, zlib and libxml2 2.15 for big-endian MIPS
+# OpenWrt's libxml2 has zlib and no iconv, ICU, lzma, HTTP, FTP or Python.
+# zlib is linked into libxml2 (static, position-independent), so a target's
+# libxml2 needs its C library alone.
+#
+# Usage: router-libs.sh TARGET
+# The cache is $CFGMIGRATE_ROUTER_LIBS, by default .router-libs/ of the tree
+# (git-ignored; `make clean` keeps it): sources/ holds the downloaded source
+# packages, TARGET/ the installed libraries, apt/ the package lists of the
+# deb-src entry this script adds when the machine's own serve none of the
+# pinned versions. Remove TARGET/ to build it again.
+set -eu
+
+# The pins. A version the archive no longer serves stops the script with the
+# versions it serves: take one and run the targets again.
+LIBXML2_NEW=2.15.4+dfsg-1
+LIBXML2_OLD=2.9.14+dfsg-1.3~deb12u6
+MUSL=1.2.3-1
+ZLIB=1:1.2.13.dfsg-1
+# Where the pinned versions are, for the deb-src entry added when needed.
+SUITES="bookworm sid"
+MIRROR=http://deb.debian.org/debian
+
+target=${1:?usage: router-libs.sh TARGET}
+tree=$(cd "$(dirname "$0")/.." && pwd)
+cache=${CFGMIGRATE_ROUTER_LIBS:-$tree/.router-libs}
+prefix=$cache/$target
+jobs=${JOBS:-2}
+[ -f "$prefix/.done" ] && exit 0
+
+say() { echo "router-libs: $*"; }
+die() { say "$*" >&2; exit 1; }
+# Runs a build step with its output in $work/log, shown when it fails.
+quiet() { "$@" >>"$work/log" 2>&1 || { tail -n 40 "$work/log" >&2; die "failed in $PWD: $*"; }; }
+
+apt_private="-o Dir::Etc::SourceList=$cache/apt/sources.list -o Dir::Etc::SourceParts=/dev/null \
+  -o Dir::State::Lists=$cache/apt/lists -o Dir::Cache=$cache/apt/cache"
+
+# The versions of the source package PACKAGE the package lists name.
+versions() { # PACKAGE [APT OPTIONS]
+  package=$1
+  shift
+  apt-cache "$@" showsrc "$package" 2>/dev/null |
+    awk -v package="$package" '/^Package: / { ours = $2 == package } ours && /^Version: / { print $2 }'
+}
+
+served() { # PACKAGE VERSION [APT OPTIONS]
+  package=$1 version=$2
+  shift 2
+  versions "$package" "$@" | grep -qxF "$version"
+}
+
+# The source package PACKAGE at the version the variable PIN names, unpacked
+# with Debian's patches in $work/PACKAGE.
+unpack() { # PIN PACKAGE
+  eval "version=\$$1"
+  mkdir -p "$cache/sources"
+  dsc=$cache/sources/${2}_${version#*:}.dsc
+  if [ ! -f "$dsc" ]; then
+    options=""
+    if ! served "$2" "$version"; then
+      options=$apt_private
+      # shellcheck disable=SC2086
+      if ! served "$2" "$version" $options; then
+        [ -d "$cache/apt/lists" ] ||
+          say "no deb-src entry of this machine serves $2 $version: adding one for $SUITES" \
+            "in $cache/apt (the system's sources and lists are left alone)"
+        mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial"
+        for suite in $SUITES; do echo "deb-src $MIRROR $suite main"; done >"$cache/apt/sources.list"
+        # shellcheck disable=SC2086
+        apt-get $options update -qq
+        # shellcheck disable=SC2086
+        served "$2" "$version" $options ||
+          die "$MIRROR ($SUITES) no longer serves $2 $version; it serves" \
+            "$(versions "$2" $options | tr '\n' ' ')-" \
+            "set $1 at the top of scripts/router-libs.sh to one of them and run the target again"
+      fi
+    fi
+    # shellcheck disable=SC2086
+    (cd "$cache/sources" && apt-get $options source -qq --download-only "$2=$version" 2>&1 |
+      grep -v '^W: Download is performed unsandboxed' || true)
+    [ -f "$dsc" ] || die "apt-get source $2=$version gave no $dsc"
+  fi
+  rm -rf "${work:?}/$2"
+  quiet dpkg-source --no-check -x "$dsc" "$work/$2"
+}
+
+# musl for TRIPLET in TARGET/musl/, built with the GNU tools named
+# PREFIX-gcc, PREFIX-ar...; its loader's path is the one in the cache, so
+# what is linked against it runs without an install. libxml2 goes in a
+# folder of its own: CMake takes musl's for the system's and would give the
+# tool no run path to it.
+build_musl() { # TRIPLET PREFIX
+  unpack MUSL musl
+  cd "$work/musl"
+  quiet ./configure --target="$1" CROSS_COMPILE="$2-" --prefix="$prefix/musl" --syslibdir="$prefix/musl/lib" \
+    --disable-static
+  quiet make -j"$jobs"
+  quiet make install
+}
+
+build_zlib() { # CC
+  unpack ZLIB zlib
+  cd "$work/zlib"
+  quiet env CC="$1" CFLAGS="-Os -fPIC" ./configure --static --prefix="$prefix"
+  quiet make -j"$jobs" libz.a
+  quiet make install
+}
+
+# libxml2 2.15 with its own CMake build, as OpenWrt's package configures it;
+# a cross build names the system.
+build_libxml2_new() { # CC [SYSTEM NAME]
+  unpack LIBXML2_NEW libxml2
+  compiler=$1
+  set -- ${2:+-DCMAKE_SYSTEM_NAME=$2}
+  [ -f "$prefix/lib/libz.a" ] &&
+    set -- "$@" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+  quiet env CC="$compiler" cmake -S "$work/libxml2" -B "$work/libxml2-build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib "$@" -DLIBXML2_WITH_ZLIB=ON \
+    -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ICU=OFF -DLIBXML2_WITH_HTTP=OFF \
+    -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF
+  quiet cmake --build "$work/libxml2-build" -j "$jobs"
+  quiet cmake --install "$work/libxml2-build"
+}
+
+# libxml2 2.9.14 with autotools (Debian's patches touch Makefile.am).
+build_libxml2_old() {
+  unpack LIBXML2_OLD libxml2
+  cd "$work/libxml2"
+  quiet autoreconf -fi
+  quiet ./configure --prefix="$prefix" --disable-static --without-iconv --without-icu --without-lzma \
+    --without-http --without-ftp --without-python --with-zlib
+  quiet make -j"$jobs"
+  quiet make install
+}
+
+musl_cc() { echo "$1 -specs $prefix/musl/lib/musl-gcc.specs"; }
+
+work=$cache/work-$target
+rm -rf "$prefix" "$work"
+mkdir -p "$prefix" "$work"
+say "building $target in $prefix"
+case $target in
+xml2.15) build_libxml2_new gcc ;;
+xml2.9) build_libxml2_old ;;
+musl)
+  build_musl x86_64-linux-musl x86_64-linux-gnu
+  build_zlib "$(musl_cc gcc)"
+  build_libxml2_new "$(musl_cc gcc)" Linux
+  ;;
+mips)
+  build_zlib mips-linux-gnu-gcc
+  build_libxml2_new mips-linux-gnu-gcc Linux
+  ;;
+mips-musl)
+  build_musl mips-linux-musl mips-linux-gnu
+  build_zlib "$(musl_cc mips-linux-gnu-gcc)"
+  build_libxml2_new "$(musl_cc mips-linux-gnu-gcc)" Linux
+  ;;
+*) die "unknown target $target (xml2.15, xml2.9, musl, mips, mips-musl)" ;;
+esac
+rm -rf "$work"
+touch "$prefix/.done"
