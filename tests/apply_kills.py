@@ -39,7 +39,7 @@ for name in ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-
             killed = subprocess.run(run, cwd='work', env=env | {k: v % n for k, v in kill.items()}, start_new_session=True,
                                     capture_output=True).returncode
             again = subprocess.run(run, cwd='work', env=env, capture_output=True)
-            left = (killed, again.returncode, snapshot('work') == after, os.listdir('/tmp'))
+            left = (killed, again.returncode, snapshot('work') == after, [name for name in os.listdir('/tmp') if name.startswith('cpp_')])
             if left[1:] != (0, True, []) or killed not in (0, -9):
                 wrong.append(f'{name} {kill} {n}: {left} {again.stderr.decode()}')
             if killed != -9:
