@@ -120,7 +120,7 @@ one_way_between() {
 
 # Refuses label $2, named $1 in the line, unless the table's grammar.
 valid() {
-  code "$2" || refuse "$1 '$2' is not a version label such as v1.4.09 or v1.0.16-20170810"
+  code "$2" || refuse "$1 '$2' is not a version label: vMAJOR.MINOR.PATCH, with -YYYYMMDD on the 1.0 line"
 }
 
 # Reads the lines "KEY LABEL" of the record or the journal, file $1, into
