@@ -29,11 +29,11 @@ for name in os.listdir('../bin'):
     os.symlink(os.path.abspath('../shim'), os.path.join('../shims', name))
 apply[2] = 'PATH=' + os.path.abspath('../shims')
 
-kills = ['CFGMIGRATE_FAULT=kill:%d']
-sweeps = [(name, apply, env, ['KILL_AT=%d'] + kills) for name in
+kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
+sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
           ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
 sweeps += [('run-output-is-input', tool, alone, kills)]
-sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, ['CFGMIGRATE_FAULT=alloc:%d'])]
+sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
 tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
 for name, command, run_env, faults in sweeps:
@@ -41,26 +41,25 @@ for name, command, run_env, faults in sweeps:
     before = case.files('files', 'input.xml', 'input.xml')
     after = before | case.files('after', 'expected.xml', 'output.xml')
     line = command + case.file('args').decode().split()
-    for fault in faults:
+    for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
         for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
-            # The working folder, and /tmp: its tmp/, a mount point that stays.
+            # The working folder, and /tmp: its tmp/, where /tmp is mounted.
             for entry in [*os.scandir('tmp'), *os.scandir('.')]:
                 if entry.name != 'tmp':
                     shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
             materialize(before, '.')
             materialize({'count': b'0\n'}, '..')
-            variable, value = fault.split('=')
-            first = subprocess.run(line, env=run_env | {variable: value % n}, start_new_session=True, capture_output=True)
+            first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
             left = snapshot('.')
             if first.returncode == -9:
                 torn = [path for path in after if left.get(path) not in (before.get(path), after[path])]
                 again = subprocess.run(line, env=run_env, capture_output=True)
                 if torn or again.returncode or snapshot('.') != after:
-                    wrong.append(f'{name} {fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
+                    wrong.append(f'{name} {variable}={fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
             # Images already written to /tmp stay there.
             elif (first.returncode, documents(left)) not in ((0, documents(after)), (3, documents(before))):
-                wrong.append(f'{name} {fault % n}: status {first.returncode}, {first.stderr}')
+                wrong.append(f'{name} {variable}={fault % n}: status {first.returncode}, {first.stderr}')
             tried += 1
             # A run the fault did not stop: no more points.
             if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
