@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+# Case folders' runs stopped at each point a power cut or a full memory can
+# stop them, in the sandbox of `run_case.py CONFIG --exec sweeps sweeps.py
+# CONFIG`: killed with the process group at each command the companion runs
+# (a shim on its PATH counts them) and at each write, fsync and rename of the
+# tool (kill:N of faults.cc), then run again; or with the tool's Nth
+# allocation failing (alloc:N; not over AddressSanitizer's allocator, which a
+# preloaded one would hide). A kill leaves each file the case's run writes as
+# it was or as that run leaves it, whole, and the run again leaves what the
+# case's run leaves: no temporary file, the document migrated once. Out of
+# memory, a run leaves that with status 0 or everything as it was with 3.
+import itertools, json, os, re, shutil, subprocess, sys
+
+from run_case import Case, companion, materialize, snapshot
+
+config = json.load(open(sys.argv[1]))
+tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
+env = {'PATH': os.environ['PATH'], 'COUNT': os.path.abspath('../count'), 'REAL': os.path.abspath('../bin')} | {
+    k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
+env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] else {'TOOL_PRELOAD': config['faults']}
+apply = companion(config, '..', tool, env)
+alone = env if config['emulator'] else env | {'LD_PRELOAD': config['faults']}
+# Commands of a pipeline run at once: each takes its number under a lock.
+materialize({'shim': b'#!/bin/sh\n{ /usr/bin/flock 9; read n <"$COUNT"; n=$((n + 1)); echo $n >"$COUNT"; } 9<"$COUNT"\n'
+                     b'[ $n != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'}, '..')
+os.chmod('../shim', 0o755)
+os.makedirs('../shims')
+for name in os.listdir('../bin'):
+    os.symlink(os.path.abspath('../shim'), os.path.join('../shims', name))
+apply[2] = 'PATH=' + os.path.abspath('../shims')
+
+kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
+sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
+          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
+sweeps += [('run-output-is-input', tool, alone, kills)]
+sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
+tried, wrong = 0, []
+documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
+for name, command, run_env, faults in sweeps:
+    case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
+    before = case.files('files', 'input.xml', 'input.xml')
+    after = before | case.files('after', 'expected.xml', 'output.xml')
+    line = command + case.file('args').decode().split()
+    for variable, fault in faults:
+        # Under an emulator, where a run takes five times as long, every fifth allocation.
+        for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
+            # The working folder, and /tmp: its tmp/, where /tmp is mounted.
+            for entry in [*os.scandir('tmp'), *os.scandir('.')]:
+                if entry.name != 'tmp':
+                    shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
+            materialize(before, '.')
+            materialize({'count': b'0\n'}, '..')
+            first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
+            left = snapshot('.')
+            if first.returncode == -9:
+                torn = [path for path in after if left.get(path) not in (before.get(path), after[path])]
+                again = subprocess.run(line, env=run_env, capture_output=True)
+                if torn or again.returncode or snapshot('.') != after:
+                    wrong.append(f'{name} {variable}={fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
+            # Images already written to /tmp stay there.
+            elif (first.returncode, documents(left)) not in ((0, documents(after)), (3, documents(before))):
+                wrong.append(f'{name} {variable}={fault % n}: status {first.returncode}, {first.stderr}')
+            tried += 1
+            # A run the fault did not stop: no more points.
+            if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
+                break
+print(f'{tried} runs stopped, by {len(sweeps)} cases: {len(wrong)} left anything but what the case leaves',
+      *wrong, sep='\n')
+sys.exit(1 if wrong or not tried else 0)
