@@ -33,9 +33,10 @@ def fill(data, values):
 
 
 # Files and links under top: relative path -> bytes, or ('link', target).
-def snapshot(top):
+def snapshot(top, skip=None):
     found = {}
     for folder, dirs, names in os.walk(top):
+        dirs[:] = [name for name in dirs if os.path.join(folder, name) != skip]
         for path in [os.path.join(folder, name) for name in names + dirs]:
             if os.path.islink(path):
                 found[os.path.relpath(path, top)] = ('link', os.fsencode(os.readlink(path)))

@@ -11,7 +11,7 @@
 # memory, a run leaves that with status 0 or everything as it was with 3.
 import itertools, json, os, re, shutil, subprocess, sys
 
-from run_case import Case, companion, materialize, snapshot
+from run_case import Case, companion, materialize, read, snapshot
 
 config = json.load(open(sys.argv[1]))
 tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
@@ -36,6 +36,10 @@ sweeps += [('run-output-is-input', tool, alone, kills)]
 sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
 tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
+# The working folder, and the images in /tmp, its tmp/: nothing else there is the run's (a tree cloned
+# under /tmp shows there too).
+images = lambda: [entry for entry in os.scandir('tmp') if entry.name.startswith('cpp_')]
+state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) for entry in images()}
 for name, command, run_env, faults in sweeps:
     case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
     before = case.files('files', 'input.xml', 'input.xml')
@@ -44,18 +48,17 @@ for name, command, run_env, faults in sweeps:
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
         for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
-            # The working folder, and /tmp: its tmp/, where /tmp is mounted.
-            for entry in [*os.scandir('tmp'), *os.scandir('.')]:
+            for entry in [*images(), *os.scandir('.')]:
                 if entry.name != 'tmp':
                     shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
             materialize(before, '.')
             materialize({'count': b'0\n'}, '..')
             first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
-            left = snapshot('.')
+            left = state()
             if first.returncode == -9:
                 torn = [path for path in after if left.get(path) not in (before.get(path), after[path])]
                 again = subprocess.run(line, env=run_env, capture_output=True)
-                if torn or again.returncode or snapshot('.') != after:
+                if torn or again.returncode or state() != after:
                     wrong.append(f'{name} {variable}={fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
             # Images already written to /tmp stay there.
             elif (first.returncode, documents(left)) not in ((0, documents(after)), (3, documents(before))):
