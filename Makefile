@@ -31,10 +31,6 @@ CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk
 	$(if $(filter $(ROUTER_TARGETS),$(CROSS_TARGETS)),$(ROUTER_PACKAGES))
 ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils autoconf automake libtool
 
-FUZZ_BUILD ?= build-fuzz
-FUZZ_SECONDS ?= 120
-FUZZ_PACKAGES = clang libclang-rt-dev make cmake pkg-config libxml2-dev
-
 # The second build of `make test`: AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer. Any report ends its process with a failure;
 # libraries the tests LD_PRELOAD come before the runtime, so its order check
@@ -49,7 +45,7 @@ NS_BUILD ?= build-ns
 NS_FLAGS = -DCFGMIGRATE_VENDOR_NS_BASE=http://vendor.example \
   -DCFGMIGRATE_STORE_NS_BASE=http://store.example/cfg
 
-.PHONY: all build deps test-deps test sanitized-build namespace-build demo bench fuzz clean \
+.PHONY: all build deps test-deps test sanitized-build namespace-build demo bench clean \
 	cross-deps cross-test
 
 # Parallel work is cmake's and ctest's (-j $(JOBS)); the targets run in the
@@ -116,17 +112,6 @@ bench:
 	@scripts/ensure-deps.sh $(BENCH_PACKAGES)
 	CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/bench.sh
 
-# libFuzzer targets built with clang and the sanitizers, FUZZ_SECONDS each.
-# The migration writes /tmp/cpp_*.jpg: the fuzzer runs in the test sandbox
-# (needs root or user namespaces). Not part of `make test`: a finding, once
-# fixed, becomes a case folder.
-fuzz:
-	@scripts/ensure-deps.sh $(FUZZ_PACKAGES)
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCFGMIGRATE_FUZZ=ON -DCFGMIGRATE_TESTS=OFF \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
-
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) $(FUZZ_BUILD) build-bench \
+	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) build-bench \
 		$(foreach target,$(CROSS_TARGETS),build-$(call cross_arch,$(target)))
