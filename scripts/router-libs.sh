@@ -156,17 +156,19 @@ build_libxml2_old() {
 build_busybox() {
   unpack BUSYBOX busybox
   cd "$work/busybox"
-  awk '/^# options with default n/ { value = "n" } /^# options with other defaults/ { value = "" } /^#/ { next }
-    !value && /: default / {
-      sub(/: default /, "=")
-      n = split(substr($0, index($0, "=") + 1), choices, /; default /)
-      for (i = 1; i <= n; i++)
-        if (choices[i] !~ / if / || choices[i] ~ / if IPV6$/) break
-      $0 = substr($0, 1, index($0, "=")) substr(choices[i], 1, 1)
+  awk '/^# options with default n/ { section = "n" } /^# options with other defaults/ { section = "other" }
+    /^#/ { next }
+    section == "y" { print "CONFIG_" $0 "=y"; next }
+    section == "n" { print "# CONFIG_" $0 " is not set"; next }
+    # NAME: default V if CONDITION; ...; default V
+    /^[A-Za-z0-9_]+: default / {
+      name = substr($0, 1, index($0, ":") - 1)
+      n = split(substr($0, length(name) + 3), choices, /; /)
+      for (i = 1; i < n && choices[i] !~ / if IPV6$/; i++);
+      $0 = name "=" substr(choices[i], 9, 1)
     }
-    { name = value ? $0 : substr($0, 1, index($0, "=") - 1); setting = value ? value : substr($0, length(name) + 2) }
-    setting == "n" { print "# CONFIG_" name " is not set"; next }
-    { print "CONFIG_" name "=" setting }' value=y "$tree/scripts/openwrt-busybox-defaults.txt" >"$work/openwrt"
+    /=n$/ { sub(/=n$/, " is not set"); print "# CONFIG_" $0; next }
+    { print "CONFIG_" $0 }' section=y "$tree/scripts/openwrt-busybox-defaults.txt" >"$work/openwrt"
   # allyesconfig shows every option; oldconfig settles what depends on what.
   quiet make allyesconfig
   named() { sed -n 's/^CONFIG_\([^=]*\)=.*/\1/p; s/^# CONFIG_\(.*\) is not set$/\1/p' "$1" | LC_ALL=C sort; }
@@ -174,10 +176,10 @@ build_busybox() {
   named .config | LC_ALL=C comm -13 "$work/openwrt.named" - >"$work/ours"
   { cat "$work/openwrt"; sed 's/.*/# CONFIG_& is not set/' "$work/ours"; } >.config
   yes '' | quiet make oldconfig
-  say "on in OpenWrt's list, off here (absent, or what it depends on off):" $(sed -n 's/=y$//p' "$work/openwrt" | while read -r option; do
-    grep -qx "$option=y" .config || echo "${option#CONFIG_}"; done)
-  say "not in OpenWrt's list:" $(while read -r option; do
-    grep -q "^CONFIG_$option=y$" .config && echo "$option (on)" || echo "$option (off)"; done <"$work/ours")
+  say "on in OpenWrt's list, off here (absent, or what it depends on off):" "$(sed -n 's/=y$//p' "$work/openwrt" |
+    while read -r option; do grep -qx "$option=y" .config || printf '%s ' "${option#CONFIG_}"; done)"
+  say "not in OpenWrt's list:" "$(while read -r option; do
+    grep -qx "CONFIG_$option=y" .config && printf '%s (on) ' "$option" || printf '%s (off) ' "$option"; done <"$work/ours")"
   quiet make -j"$jobs" busybox busybox.links
   mkdir -p "$prefix/bin"
   cp busybox busybox.links "$prefix/bin/"
