@@ -110,9 +110,8 @@ class Case:
 # emulator and the preload (taken out of env).
 def companion(config, box, tool, env):
     busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
-    applets = read(os.path.join(config['busybox'], 'busybox.links'))
-    if applets is None:
-        sys.exit(f'{busybox} is not built: run scripts/router-libs.sh busybox')
+    applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
+        f'{busybox} is not built: run scripts/router-libs.sh busybox')
     env.pop('TOOL_ARGV0', None)
     os.makedirs(bin, exist_ok=True)
     for applet in applets.decode().split():
