@@ -13,7 +13,21 @@
 # LABEL" when the document still holds the one-way changes of that newer
 # version); CONFIG.LABEL, the document as it was in version LABEL, kept before
 # each migration (one per label, the newest); CONFIG.journal, the migration in
-# progress; CONFIG.new and CONFIG.tmp while it runs.
+# progress ("from LABEL", then the record to write).
+#
+# What a migration writes, in this order, each step synced before the next:
+#   1. CONFIG.LABEL      put: CONFIG's bytes
+#   2. CONFIG.journal    put
+#   3. CONFIG.new        removed, then cp -p CONFIG, emptied; cfgmigrate saves
+#                        into it (its own temporary file, fsync and rename)
+#   4. CONFIG            mv -f CONFIG.new CONFIG
+#   5. CONFIG.version    put
+#   6. CONFIG.journal    removed
+# put writes CONFIG.tmp (removed first), syncs, renames it over the file and
+# syncs again; -s is one put of the record. No name is opened for writing
+# without being removed first: a power cut inside a rename on JFFS2 leaves
+# both names on one file, so CONFIG.tmp or CONFIG.new may name the journal, a
+# kept document or CONFIG itself. A run finding a journal starts at step 3.
 #
 # Runs under BusyBox ash with the applets of OpenWrt's default BusyBox.
 # Exit status: 0 CONFIG is in TARGET; 1 failed, CONFIG and its record as they
@@ -48,21 +62,27 @@ refuse() {
 }
 
 # A journal an earlier run left, or one whose CONFIG is already replaced,
-# stays for the next run.
+# stays for the next run; this run's own goes, and its removal is synced so
+# that a power cut cannot bring the migration back.
 fail() {
   rm -f "$new" "$tmp"
   if [ -n "$pending" ]; then
     say err "$1: the migration stays pending in $journal"
   else
     rm -f "$journal"
+    sync
     say err "$1: $config and its record unchanged"
   fi
   exit 1
 }
 
-# Writes standard input to file $1 whole or not at all: a temporary file
-# beside it, synced, renamed over it, the rename synced.
-put() { cat >"$tmp" && sync && mv -f "$tmp" "$1" && sync; }
+# Writes TEXT, $2, to file $1 whole or not at all (standard input's bytes
+# without TEXT): into $tmp, removed first, synced, renamed over $1, the
+# rename synced.
+put() {
+  rm -f "$tmp" || return
+  if [ $# = 2 ]; then printf '%s' "$2" >"$tmp"; else cat >"$tmp"; fi && sync && mv -f "$tmp" "$1" && sync
+}
 
 # The tool's packed version code of label $1 in two halves, "MAJOR*256+MINOR
 # PATCH*256+BUILD" in $code, which 32-bit shell arithmetic compares safely.
@@ -150,7 +170,7 @@ finish() {
   source=$config.$from
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
-  cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
+  rm -f "$new" && cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
   status=0
   cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
   rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
@@ -166,10 +186,10 @@ finish() {
     *) fail "the root element of $new is not config" ;;
   esac
   case $tag in *" $ns=\"$STORE_NS\""*) ;; *) fail "the root of $new is not in $STORE_NS" ;; esac
-  mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
+  sync && mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
   pending=1
-  sed 1d "$journal" | put "$record" || fail "cannot write $record"
-  rm -f "$journal" || fail "cannot remove $journal"
+  put "$record" "version $version$nl${carried:+carried $carried$nl}" || fail "cannot write $record"
+  rm -f "$journal" && sync || fail "cannot remove $journal"
   pending=
   say notice "migrated $config from $from ($source) to $version${carried:+, holding the one-way changes of $carried}"
 }
@@ -198,7 +218,7 @@ case $mode in
     [ -f "$journal" ] && refuse "a migration of $config is pending ($journal): run cfgmigrate-apply $config first"
     valid version "$version"
     older "$NEWEST" "$version" && refuse "version $version is newer than this firmware knows ($NEWEST)"
-    printf 'version %s\n' "$version" | put "$record" || fail "cannot write $record"
+    put "$record" "version $version$nl" || fail "cannot write $record"
     say notice "recorded $config as version $version"
     exit
     ;;
@@ -238,6 +258,5 @@ put "$config.$version" <"$config" || fail "cannot keep $config as $config.$versi
 # The changes of one-way rows up to the newer of the carried version and the
 # target stay in the result.
 older "$target" "$carried" && { one_way_between "$target" "$carried" || older "$NEWEST" "$carried"; } || carried=
-printf 'from %s\nversion %s\n%s' "$from" "$target" "${carried:+carried $carried$nl}" | put "$journal" ||
-  fail "cannot write $journal"
+put "$journal" "from $from${nl}version $target$nl${carried:+carried $carried$nl}" || fail "cannot write $journal"
 finish
