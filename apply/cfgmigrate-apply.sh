@@ -43,6 +43,7 @@ ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
 umask 077
 nl='
 '
+cr=$(printf '\r')
 
 usage() {
   printf '%s\n' 'Usage: cfgmigrate-apply [-d] CONFIG [TARGET]' \
@@ -90,11 +91,10 @@ put() {
 # decimal fields of 0 to 255 joined by dots, the 1.0 line with a -YYYYMMDD
 # date the build byte holds: (date - 20170800) / 2, August to December 2017.
 code() {
-  code= label=$1
+  local label=$1 IFS=.- date field major minor patch build=0 month day days=31
+  code=
   case $label in v | v*[!0-9.-]* | [!v]* | '') return 1 ;; esac
-  IFS=.-
   set -- ${label#v}
-  IFS=" 	$nl"
   date=${4-}
   [ $# -le 4 ] && [ "v$1.$2.$3${4+-$4}" = "$label" ] || return 1
   for field in "$1" "$2" "$3"; do
@@ -102,13 +102,12 @@ code() {
   done
   # Leading zeros are not octal here: digits, zeros stripped, times ten.
   major=$((${1#"${1%%[!0]*}"}0 / 10)) minor=$((${2#"${2%%[!0]*}"}0 / 10))
-  patch=$((${3#"${3%%[!0]*}"}0 / 10)) build=0
+  patch=$((${3#"${3%%[!0]*}"}0 / 10))
   [ $major -le 255 ] && [ $minor -le 255 ] && [ $patch -le 255 ] || return 1
   if [ $major.$minor = 1.0 ]; then
     case $date in 2017[01][0-9][0-3][0-9]) ;; *) return 1 ;; esac
     month=${date#2017} day=${date#201???}
     month=${month%??} day=${day#0}
-    days=31
     case $month in 09 | 11) days=30 ;; 08 | 10 | 12) ;; *) return 1 ;; esac
     [ "$day" -ge 1 ] && [ "$day" -le $days ] || return 1
     build=$((((${month#0} - 8) * 100 + day) / 2))
@@ -127,10 +126,11 @@ older() {
   [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -lt "$4" ]; }
 }
 
-# True when a one-way row's to-version lies above label $1, at or below $2.
-one_way_between() {
-  low=$1 high=$2
-  set -- $ONE_WAY
+# True when a row of $3 ("FROM TO" pairs) has its to-version above label
+# $1, at or below $2.
+row_between() {
+  local low=$1 high=$2
+  set -- $3
   while [ $# -ge 2 ]; do
     older "$low" "$2" && ! older "$high" "$2" && return 0
     shift 2
@@ -143,18 +143,25 @@ valid() {
   code "$2" || refuse "$1 '$2' is not a version label: vMAJOR.MINOR.PATCH, with -YYYYMMDD on the 1.0 line"
 }
 
-# Reads the lines "KEY LABEL" of the record or the journal, file $1, into
-# $from, $version and $carried.
+# Reads the lines "KEY LABEL" of the record or a journal, file $1, into
+# $from, $version and $carried, whatever the last line ends with (no
+# newline, CRLF). A key not among $2 is a state this firmware did not write.
 fields() {
+  local key value
   from= version= carried=
-  while read -r key value; do
-    case $key in from | version | carried) eval "$key=\$value" ;; esac
+  while read -r key value || [ -n "$key" ]; do
+    key=${key%"$cr"} value=${value%"$cr"}
+    case " $2 " in
+      *" $key "*) eval "$key=\$value" ;;
+      *) [ -z "$key" ] || refuse "$1 holds a line '$key' this firmware does not write" ;;
+    esac
   done <"$1"
 }
 
-# The installed schema version: the first line of cfgmigrate -v, without the
-# opkg release (-1, -r3) that the tool would read as a date.
+# The installed schema version in $target: the first line of cfgmigrate -v,
+# without the opkg release (-1, -r3) that the tool would read as a date.
 installed() {
+  local report
   report=$(cfgmigrate -v 2>/dev/null) || refuse "cfgmigrate -v failed"
   report=${report%%"$nl"*}
   target=${report##*[	 ]}
@@ -162,16 +169,14 @@ installed() {
   case ${target##*-} in r[0-9]* | [0-9]*) code "$target" || target=${target%-*} ;; esac
 }
 
-# The migration the journal holds ("from LABEL", then the record to write),
-# from its kept source document: run, checked, renamed over CONFIG, recorded.
+# The migration the journal holds, in $from, $version and $carried, from its
+# kept source document: run, checked, renamed over the document, recorded.
 # A run that finds the journal of a killed one starts here again.
 finish() {
-  fields "$journal"
-  source=$config.$from
+  local source=$config.$from status=0 tag ns
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
   rm -f "$new" && cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
-  status=0
   cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
   rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
@@ -194,6 +199,69 @@ finish() {
   say notice "migrated $config from $from ($source) to $version${carried:+, holding the one-way changes of $carried}"
 }
 
+# Migrates CONFIG, $1, to TARGET, $2, or to the installed version. Every label
+# of the record and of a pending journal is checked, and every refusal made,
+# before anything is written.
+migrate() {
+  local label j_from j_version j_carried reach
+  if [ -f "$journal" ]; then
+    fields "$journal" "from version carried"
+    valid "$journal: from" "$from"
+    valid "$journal: version" "$version"
+    [ -z "$carried" ] || valid "$journal: carried" "$carried"
+    for label in "$from" "$version"; do
+      older "$NEWEST" "$label" && refuse "$journal holds $label, newer than this firmware knows ($NEWEST): finish the migration on the newer firmware, or remove the journal once $config is checked"
+    done
+    j_from=$from j_version=$version j_carried=$carried
+  elif [ ! -f "$record" ]; then
+    refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
+  fi
+  [ ! -f "$record" ] || fields "$record" "version carried"
+  target=${2-}
+  [ $# = 2 ] || installed
+  valid target "$target"
+  older "$NEWEST" "$target" && refuse "target $target is newer than this firmware knows ($NEWEST)"
+  if [ -f "$record" ]; then
+    valid "recorded version" "$version"
+    older "$NEWEST" "$version" && refuse "$config is in $version, newer than this firmware knows ($NEWEST): before flashing an older firmware, migrate down on the newer one (cfgmigrate-apply $config $target), or copy back a document kept before the upgrade ($config.$target) and record its version (-s)"
+    valid "carried version" "${carried:=$version}"
+  fi
+  # The state the journal leaves, from which the rest is planned.
+  [ -z "$j_version" ] || version=$j_version carried=${j_carried:-$j_version}
+
+  # The document as it is now is kept under its version. An upgrade that would
+  # apply again a one-way change the document already holds starts instead
+  # from the document kept in the version it was carried down from.
+  from=$version
+  older "$carried" "$target" && reach=$carried || reach=$target
+  if row_between "$version" "$reach" "$ONE_WAY"; then
+    from=$carried
+    older "$NEWEST" "$from" && refuse "$config in $version holds the one-way changes of $from, newer than this firmware knows ($NEWEST): migrate $config.$from down on the newer firmware"
+    [ -f "$config.$from" ] || refuse "$config in $version holds the one-way changes of $from, whose kept document $config.$from is gone: put it back, or check $config and record its version (-s)"
+  fi
+
+  if [ -n "$j_version" ]; then
+    pending=1
+    say notice "finishing the migration $journal holds"
+    label=$from from=$j_from version=$j_version carried=$j_carried
+    finish
+    from=$label version=$j_version carried=${j_carried:-$j_version}
+  fi
+  if ! older "$version" "$target" && ! older "$target" "$version"; then
+    say notice "$config is in $target: nothing to do"
+    exit 0
+  fi
+  [ "$from" = "$version" ] ||
+    say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
+  put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
+  # The changes of one-way rows up to the newer of the carried version and the
+  # target stay in the result.
+  older "$target" "$carried" && { row_between "$target" "$carried" "$ONE_WAY" || older "$NEWEST" "$carried"; } || carried=
+  put "$journal" "from $from${nl}version $target$nl${carried:+carried $carried$nl}" || fail "cannot write $journal"
+  version=$target
+  finish
+}
+
 mode=migrate debug= pending=
 while getopts dqs: option; do
   case $option in
@@ -206,13 +274,12 @@ done
 shift $((OPTIND - 1))
 case $mode$# in migrate1 | migrate2 | query1 | set1) ;; *) usage ;; esac
 config=$1 record=$1.version journal=$1.journal new=$1.new tmp=$1.tmp
-
 [ -f "$config" ] || refuse "no configuration $config"
+
 case $mode in
   query)
     [ -f "$record" ] || refuse "$config has no version record $record"
     cat "$record" && { [ ! -f "$journal" ] || sed 's/^/pending /' "$journal"; }
-    exit
     ;;
   set)
     [ -f "$journal" ] && refuse "a migration of $config is pending ($journal): run cfgmigrate-apply $config first"
@@ -220,43 +287,6 @@ case $mode in
     older "$NEWEST" "$version" && refuse "version $version is newer than this firmware knows ($NEWEST)"
     put "$record" "version $version$nl" || fail "cannot write $record"
     say notice "recorded $config as version $version"
-    exit
     ;;
+  migrate) migrate "$@" ;;
 esac
-
-if [ -f "$journal" ]; then
-  pending=1
-  say notice "finishing the migration $journal holds"
-  finish
-fi
-[ -f "$record" ] || refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
-fields "$record"
-target=${2-}
-[ $# = 2 ] || installed
-valid target "$target"
-older "$NEWEST" "$target" && refuse "target $target is newer than this firmware knows ($NEWEST)"
-valid "recorded version" "$version"
-older "$NEWEST" "$version" && refuse "$config is in $version, newer than this firmware knows ($NEWEST): before flashing an older firmware, migrate down on the newer one (cfgmigrate-apply $config $target), or copy back a document kept before the upgrade ($config.$target) and record its version (-s)"
-valid "carried version" "${carried:=$version}"
-if ! older "$version" "$target" && ! older "$target" "$version"; then
-  say notice "$config is in $target: nothing to do"
-  exit 0
-fi
-
-# The document as it is now is kept under its version. An upgrade that would
-# apply again a one-way change the document already holds starts instead
-# from the document kept in the version it was carried down from.
-from=$version
-older "$carried" "$target" && reach=$carried || reach=$target
-if one_way_between "$version" "$reach"; then
-  from=$carried
-  older "$NEWEST" "$from" && refuse "$config in $version holds the one-way changes of $from, newer than this firmware knows ($NEWEST): migrate $config.$from down on the newer firmware"
-  [ -f "$config.$from" ] || refuse "$config in $version holds the one-way changes of $from, whose kept document $config.$from is gone: put it back, or check $config and record its version (-s)"
-  say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
-fi
-put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
-# The changes of one-way rows up to the newer of the carried version and the
-# target stay in the result.
-older "$target" "$carried" && { one_way_between "$target" "$carried" || older "$NEWEST" "$carried"; } || carried=
-put "$journal" "from $from${nl}version $target$nl${carried:+carried $carried$nl}" || fail "cannot write $journal"
-finish
