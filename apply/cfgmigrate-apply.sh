@@ -158,6 +158,84 @@ fields() {
   done <"$1"
 }
 
+# The root element of document $1 as "LOCAL-NAME NAMESPACE", the namespace
+# that of its prefix, declared on it. Found by the markup before it:
+# processing instructions (the XML declaration), comments and the DOCTYPE,
+# whose internal subset may hold quoted strings, comments and processing
+# instructions with any of < > [ ] in them. libxml2 escapes > and quotes in
+# an attribute's value, so the start tag ends at the first >.
+root() {
+  awk -v q="'" '
+    # Drops the text up to and with END, or all of it; true when found.
+    function past(end, at) {
+      at = index(text, end)
+      text = at ? substr(text, at + length(end)) : ""
+      return at
+    }
+    BEGIN { state = "prolog" }
+    {
+      text = $0 "\n"
+      while (text != "") {
+        if (state == "comment") {
+          if (past("-->")) state = back
+        } else if (state == "pi") {
+          if (past("?>")) state = back
+        } else if (state == "quote") {
+          if (past(quote)) state = "doctype"
+        } else if (state == "tag") {
+          if (at = index(text, ">")) {
+            tag = tag substr(text, 1, at - 1)
+            state = "root"
+            exit
+          }
+          tag = tag text
+          text = ""
+        } else if (!match(text, state == "prolog" ? "<" : "<!--|<[?]|[][\">" q "]")) {
+          text = ""
+        } else {
+          mark = substr(text, RSTART, RLENGTH)
+          rest = substr(text, RSTART + RLENGTH)
+          text = substr(text, RSTART)
+          if (substr(text, 1, 4) == "<!--") {
+            back = state; state = "comment"; text = substr(text, 5)
+          } else if (substr(text, 1, 2) == "<?") {
+            back = state; state = "pi"; text = substr(text, 3)
+          } else if (state == "prolog" && substr(text, 1, 2) == "<!") {
+            state = "doctype"; subset = 0; text = substr(text, 3)
+          } else if (state == "prolog") {
+            state = "tag"; tag = ""; text = rest
+          } else {
+            text = rest
+            if (mark == "[") subset = 1
+            else if (mark == "]") subset = 0
+            else if (mark == ">") { if (!subset) state = "prolog" }
+            else { quote = mark; state = "quote" }
+          }
+        }
+      }
+    }
+    END {
+      if (state != "root") exit
+      gsub(/[ \t\r\n]+/, " ", tag)
+      name = tag
+      sub(/[ \/].*/, "", name)
+      tag = substr(tag, length(name) + 1)
+      prefix = index(name, ":") ? substr(name, 1, index(name, ":") - 1) : ""
+      declaration = prefix == "" ? "xmlns" : "xmlns:" prefix
+      while (match(tag, "[^ =]+ ?= ?(\"[^\"]*\"|" q "[^" q "]*" q ")")) {
+        attribute = substr(tag, RSTART, RLENGTH)
+        tag = substr(tag, RSTART + RLENGTH)
+        at = index(attribute, "=")
+        key = substr(attribute, 1, at - 1)
+        sub(/ $/, "", key)
+        value = substr(attribute, at + 1)
+        sub(/^ /, "", value)
+        if (key == declaration) uri = substr(value, 2, length(value) - 2)
+      }
+      print substr(name, length(prefix) + (prefix != "") + 1) " " uri
+    }' "$1"
+}
+
 # The installed schema version in $target: the first line of cfgmigrate -v,
 # without the opkg release (-1, -r3) that the tool would read as a date.
 installed() {
@@ -173,7 +251,7 @@ installed() {
 # kept source document: run, checked, renamed over the document, recorded.
 # A run that finds the journal of a killed one starts here again.
 finish() {
-  local source=$config.$from status=0 tag ns
+  local source=$config.$from status=0 found
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
   rm -f "$new" && cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
@@ -182,15 +260,9 @@ finish() {
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
   [ -s "$new" ] || fail "cfgmigrate saved nothing to $new"
   cfgmigrate "$version" "$version" "$new" /dev/null || fail "$new does not parse"
-  # The saved root's start tag, on one line as the tool writes it:
-  # <config xmlns="NS" ...> or <P:config ... xmlns:P="NS" ...>.
-  tag=$(sed -n '/^<[A-Za-z_]/{p;q}' "$new")
-  case $tag in
-    "<config "*) ns=xmlns ;;
-    "<"*":config "*) ns=${tag#<} && ns=xmlns:${ns%%:*} ;;
-    *) fail "the root element of $new is not config" ;;
-  esac
-  case $tag in *" $ns=\"$STORE_NS\""*) ;; *) fail "the root of $new is not in $STORE_NS" ;; esac
+  found=$(root "$new")
+  [ "${found%% *}" = config ] || fail "the root element of $new is not config"
+  [ "${found#* }" = "$STORE_NS" ] || fail "the root of $new is not in $STORE_NS"
   sync && mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
   pending=1
   put "$record" "version $version$nl${carried:+carried $carried$nl}" || fail "cannot write $record"
