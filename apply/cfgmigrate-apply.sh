@@ -13,21 +13,22 @@
 # LABEL" when the document still holds the one-way changes of that newer
 # version); CONFIG.LABEL, the document as it was in version LABEL, kept before
 # each migration (one per label, the newest); CONFIG.journal, the migration in
-# progress ("from LABEL", then the record to write).
+# progress ("from LABEL", then the record to write). A CONFIG that is a
+# symbolic link is replaced where it leads: DOC below, CONFIG itself otherwise.
 #
 # What a migration writes, in this order, each step synced before the next:
 #   1. CONFIG.LABEL      put: CONFIG's bytes
 #   2. CONFIG.journal    put
-#   3. CONFIG.new        removed, then cp -p CONFIG, emptied; cfgmigrate saves
+#   3. DOC.new           removed, then cp -p DOC, emptied; cfgmigrate saves
 #                        into it (its own temporary file, fsync and rename)
-#   4. CONFIG            mv -f CONFIG.new CONFIG
+#   4. DOC               mv -f DOC.new DOC
 #   5. CONFIG.version    put
 #   6. CONFIG.journal    removed
 # put writes CONFIG.tmp (removed first), syncs, renames it over the file and
 # syncs again; -s is one put of the record. No name is opened for writing
 # without being removed first: a power cut inside a rename on JFFS2 leaves
-# both names on one file, so CONFIG.tmp or CONFIG.new may name the journal, a
-# kept document or CONFIG itself. A run finding a journal starts at step 3.
+# both names on one file, so CONFIG.tmp or DOC.new may name the journal, a
+# kept document or DOC itself. A run finding a journal starts at step 3.
 #
 # Runs under BusyBox ash with the applets of OpenWrt's default BusyBox.
 # Exit status: 0 CONFIG is in TARGET; 1 failed, CONFIG and its record as they
@@ -247,6 +248,28 @@ installed() {
   case ${target##*-} in r[0-9]* | [0-9]*) code "$target" || target=${target%-*} ;; esac
 }
 
+# Sets the names of the run's files from CONFIG, $1, once it is known to be
+# a file. A name beginning with "-" would be an option, and one with a colon
+# in its first part a URL to libxml2: both are given as ./NAME. libxml2
+# decodes a %XX anywhere in a name, which no other form of it avoids.
+names() {
+  local link
+  config=$1
+  case $config in -*) config=./$config ;; esac
+  case ${config%%/*} in *:*) config=./$config ;; esac
+  [ -f "$config" ] || refuse "no configuration $config"
+  doc=$config
+  while [ -L "$doc" ]; do
+    link=$(readlink "$doc")
+    case $link in
+      /*) doc=$link ;;
+      *) case $doc in */*) doc=${doc%/*}/$link ;; *) doc=./$link ;; esac ;;
+    esac
+  done
+  case $config$doc in *%*) refuse "$config: a name holding % cannot be given to cfgmigrate, which would read %XX as an escape and write another file" ;; esac
+  record=$config.version journal=$config.journal tmp=$config.tmp new=$doc.new
+}
+
 # The migration the journal holds, in $from, $version and $carried, from its
 # kept source document: run, checked, renamed over the document, recorded.
 # A run that finds the journal of a killed one starts here again.
@@ -254,7 +277,7 @@ finish() {
   local source=$config.$from status=0 found
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
-  rm -f "$new" && cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
+  rm -f "$new" && cp -p "$doc" "$new" && : >"$new" || fail "cannot write $new"
   cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
   rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
@@ -263,7 +286,7 @@ finish() {
   found=$(root "$new")
   [ "${found%% *}" = config ] || fail "the root element of $new is not config"
   [ "${found#* }" = "$STORE_NS" ] || fail "the root of $new is not in $STORE_NS"
-  sync && mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
+  sync && mv -f "$new" "$doc" && sync || fail "cannot rename $new to $doc"
   pending=1
   put "$record" "version $version$nl${carried:+carried $carried$nl}" || fail "cannot write $record"
   rm -f "$journal" && sync || fail "cannot remove $journal"
@@ -345,8 +368,7 @@ while getopts dqs: option; do
 done
 shift $((OPTIND - 1))
 case $mode$# in migrate1 | migrate2 | query1 | set1) ;; *) usage ;; esac
-config=$1 record=$1.version journal=$1.journal new=$1.new tmp=$1.tmp
-[ -f "$config" ] || refuse "no configuration $config"
+names "$1"
 
 case $mode in
   query)
