@@ -39,6 +39,8 @@ STORE_NS=@CFGMIGRATE_STORE_NS_BASE@/ns/config/1.0
 # The step table's one-way rows, "FROM TO" each: a downgrade leaves their
 # changes in the document, so an upgrade must never apply them again.
 ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
+# The row whose edit writes the portal images to /tmp, "FROM TO".
+IMAGE_ROW='@CFGMIGRATE_IMAGE_ROW@'
 
 # Every file this writes may hold the configuration's secrets.
 umask 077
@@ -270,6 +272,20 @@ names() {
   record=$config.version journal=$config.journal tmp=$config.tmp new=$doc.new
 }
 
+# Before a migration of document $1 from label $2 up across the image row to
+# label $3 or above: the tool writes the portal images to /tmp, and where it
+# cannot, it leaves them hex and says nothing. /tmp must take a file and
+# have room for twice the document.
+room() {
+  local probe need
+  older "$2" "$3" && row_between "$2" "$3" "$IMAGE_ROW" || return 0
+  probe=$(mktemp /tmp/cfgmigrate-apply.XXXXXX 2>/dev/null) && rm -f "$probe" ||
+    fail "/tmp takes no file, and cfgmigrate writes the portal images there"
+  need=$((($(wc -c <"$1") * 2 + 1023) / 1024))
+  [ "$(df -Pk /tmp | awk 'NR == 2 { print $4 }')" -ge $need ] 2>/dev/null ||
+    fail "/tmp has less than $need KiB free, twice $1, which cfgmigrate needs for the portal images"
+}
+
 # The migration the journal holds, in $from, $version and $carried, from its
 # kept source document: run, checked, renamed over the document, recorded.
 # A run that finds the journal of a killed one starts here again.
@@ -338,6 +354,7 @@ migrate() {
   if [ -n "$j_version" ]; then
     pending=1
     say notice "finishing the migration $journal holds"
+    room "$config.$j_from" "$j_from" "$j_version"
     label=$from from=$j_from version=$j_version carried=$j_carried
     finish
     from=$label version=$j_version carried=${j_carried:-$j_version}
@@ -348,6 +365,8 @@ migrate() {
   fi
   [ "$from" = "$version" ] ||
     say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
+  [ "$from" = "$version" ] && label=$config || label=$config.$from
+  room "$label" "$from" "$target"
   put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
   # The changes of one-way rows up to the newer of the carried version and the
   # target stay in the result.
