@@ -275,10 +275,10 @@ names() {
 # Before a migration of document $1 from label $2 up across the image row to
 # label $3 or above: the tool writes the portal images to /tmp, and where it
 # cannot, it leaves them hex and says nothing. /tmp must take a file and
-# have room for twice the document.
+# have room for twice the document (one that is gone is refused after).
 room() {
   local probe need
-  older "$2" "$3" && row_between "$2" "$3" "$IMAGE_ROW" || return 0
+  [ -f "$1" ] && older "$2" "$3" && row_between "$2" "$3" "$IMAGE_ROW" || return 0
   probe=$(mktemp /tmp/cfgmigrate-apply.XXXXXX 2>/dev/null) && rm -f "$probe" ||
     fail "/tmp takes no file, and cfgmigrate writes the portal images there"
   need=$((($(wc -c <"$1") * 2 + 1023) / 1024))
