@@ -162,11 +162,12 @@ fields() {
 }
 
 # The root element of document $1 as "LOCAL-NAME NAMESPACE", the namespace
-# that of its prefix, declared on it. Found by the markup before it:
-# processing instructions (the XML declaration), comments and the DOCTYPE,
-# whose internal subset may hold quoted strings, comments and processing
-# instructions with any of < > [ ] in them. libxml2 escapes > and quotes in
-# an attribute's value, so the start tag ends at the first >.
+# that of its prefix, declared on it. Found past the markup before it:
+# processing instructions (the XML declaration), comments, and declarations
+# (<!DOCTYPE, and <!ENTITY and the like in its internal subset), whose quoted
+# strings may hold < and >; what is left of a subset past its first > is
+# more of these, and text. libxml2 escapes > and quotes in an attribute's
+# value, so the start tag ends at the first >.
 root() {
   awk -v q="'" '
     # Drops the text up to and with END, or all of it; true when found.
@@ -184,7 +185,7 @@ root() {
         } else if (state == "pi") {
           if (past("?>")) state = back
         } else if (state == "quote") {
-          if (past(quote)) state = "doctype"
+          if (past(quote)) state = "declaration"
         } else if (state == "tag") {
           if (at = index(text, ">")) {
             tag = tag substr(text, 1, at - 1)
@@ -193,7 +194,7 @@ root() {
           }
           tag = tag text
           text = ""
-        } else if (!match(text, state == "prolog" ? "<" : "<!--|<[?]|[][\">" q "]")) {
+        } else if (!match(text, state == "prolog" ? "<" : "<!--|<[?]|[\">" q "]")) {
           text = ""
         } else {
           mark = substr(text, RSTART, RLENGTH)
@@ -204,15 +205,13 @@ root() {
           } else if (substr(text, 1, 2) == "<?") {
             back = state; state = "pi"; text = substr(text, 3)
           } else if (state == "prolog" && substr(text, 1, 2) == "<!") {
-            state = "doctype"; subset = 0; text = substr(text, 3)
+            state = "declaration"; text = substr(text, 3)
           } else if (state == "prolog") {
             state = "tag"; tag = ""; text = rest
+          } else if (mark == ">") {
+            state = "prolog"; text = rest
           } else {
-            text = rest
-            if (mark == "[") subset = 1
-            else if (mark == "]") subset = 0
-            else if (mark == ">") { if (!subset) state = "prolog" }
-            else { quote = mark; state = "quote" }
+            quote = mark; state = "quote"; text = rest
           }
         }
       }
