@@ -10,8 +10,7 @@
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
-SANDBOX, APPLETS = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name) for name in
-                   ('sandbox.sh', 'openwrt-applets'))
+SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
 # tool calls no openlog, so the facility is user's and the ident glibc's
 # program name, or musl's empty one followed by the text cut to fit 1024
@@ -106,15 +105,18 @@ class Case:
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
-# The command that runs the companion in box: BusyBox's sh with a PATH of
-# OpenWrt's default applets and the tool, which alone gets the emulator and the
-# preload (taken out of env); a stand-in, NAME: bytes, takes an applet's place.
+# The command that runs the companion in box: the sh of BusyBox as OpenWrt
+# configures it, with a PATH of its applets and the tool, which alone gets the
+# emulator and the preload (taken out of env); a stand-in, NAME: bytes, takes
+# an applet's place.
 def companion(config, box, tool, env, stand_ins={}):
-    busybox, bin, preload = shutil.which('busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
+    busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
+    applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
+        f'{busybox} is not built: run scripts/router-libs.sh busybox')
     env.pop('TOOL_ARGV0', None)
     os.makedirs(bin, exist_ok=True)
-    for applet in read(APPLETS).decode().split():
-        os.symlink(busybox, os.path.join(bin, applet))
+    for applet in applets.decode().split():
+        os.symlink(busybox, os.path.join(bin, os.path.basename(applet)))
     wrapper = f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'
     for name, data in ({'cfgmigrate': wrapper.encode()} | stand_ins).items():
         if os.path.lexists(path := os.path.join(bin, name)):
