@@ -30,6 +30,9 @@
 # both names on one file, so CONFIG.tmp or DOC.new may name the journal, a
 # kept document or DOC itself. A run finding a journal starts at step 3.
 #
+# One run at a time: each holds a lock (flock) on CONFIG's folder until it
+# ends, and a second run waits for it.
+#
 # Runs under BusyBox ash with the applets of OpenWrt's default BusyBox.
 # Exit status: 0 CONFIG is in TARGET; 1 failed, CONFIG and its record as they
 # were; 2 usage; 3 refused, nothing touched.
@@ -271,6 +274,17 @@ names() {
   record=$config.version journal=$config.journal tmp=$config.tmp new=$doc.new
 }
 
+# One run at a time: an exclusive lock on CONFIG's folder, on descriptor 9
+# until the run ends. A second run waits for it.
+lock() {
+  local folder=.
+  case $config in */*) folder=${config%/*}/ ;; esac
+  { command exec 9<"$folder" && flock 9; } 2>/dev/null || {
+    say err "cannot lock $folder, the folder of $config"
+    exit 1
+  }
+}
+
 # Before a migration of document $1 from label $2 up across the image row to
 # label $3 or above: the tool writes the portal images to /tmp, and where it
 # cannot, it leaves them hex and says nothing. /tmp must take a file and
@@ -387,6 +401,7 @@ done
 shift $((OPTIND - 1))
 case $mode$# in migrate1 | migrate2 | query1 | set1) ;; *) usage ;; esac
 names "$1"
+lock
 
 case $mode in
   query)
