@@ -28,7 +28,10 @@
 # syncs again; -s is one put of the record. No name is opened for writing
 # without being removed first: a power cut inside a rename on JFFS2 leaves
 # both names on one file, so CONFIG.tmp or DOC.new may name the journal, a
-# kept document or DOC itself. A run finding a journal starts at step 3.
+# kept document or DOC itself. A run finding a journal starts at step 3; a
+# run that fails removes DOC.new, CONFIG.tmp and a journal it wrote itself
+# (synced). Before step 1 or 3 of a migration across the image row, a file
+# made in /tmp by mktemp is removed at once.
 #
 # One run at a time: each holds a lock (flock) on CONFIG's folder until it
 # ends, and a second run waits for it.
