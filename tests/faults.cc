@@ -15,6 +15,8 @@
 //                      which stdio makes itself)
 //   write-garbled      the writes of a save's temporary file have their first
 //                      byte replaced by "?", as a failing medium may
+//   write-lost         the writes of a save's temporary file lose their last
+//                      byte and report it written, as a failing medium may
 //   write-short:N      the writes of a save's temporary file take half the
 //                      bytes they are given (at least one), N in all, then
 //                      fail with ENOSPC, as a nearly full disk does
@@ -131,6 +133,8 @@ ssize_t write(int fd, const void *bytes, size_t size) {
   bool temp = strncmp(fault(), "write-", 6) == 0 && strstr(named(fd), ".cfgmigrate-");
   if (strcmp(fault(), "write-garbled") == 0 && temp && size > 1 && REAL(write)(fd, "?", 1) == 1)
     return REAL(write)(fd, static_cast<const char *>(bytes) + 1, size - 1) + 1;
+  if (strcmp(fault(), "write-lost") == 0 && temp && size > 1)
+    return REAL(write)(fd, bytes, size - 1) + 1;
   static long long room = strncmp(fault(), "write-short:", 12) ? -1 : atoll(fault() + 12);
   if (room >= 0 && temp && size > 0) {
     size_t taken = std::min<size_t>((size + 1) / 2, static_cast<size_t>(room));
