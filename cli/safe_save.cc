@@ -107,7 +107,7 @@ int compress_all(void *context, const char *bytes, int length) {
 
 int finish_compressed(void *context) {
   auto *sink = static_cast<Sink *>(context);
-  if (sink->finish(sink->gzip) != 0)
+  if (sink->finish && sink->finish(sink->gzip) != 0)
     sink->failed = true;
   return sink->failed ? -1 : 0;
 }
