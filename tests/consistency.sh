@@ -27,7 +27,7 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
 # beside it, the case folder that runs it; its command must be the folder's,
 # whose name says which program runs.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
-  grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
+  grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z-]\|v\|config\.\)' | while read -r line; do
   folder=$source/tests/cases/${line##*tests/cases/}
   [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"
   program=cfgmigrate

@@ -107,8 +107,9 @@ class Case:
 
 # The command that runs the companion in box: the sh of BusyBox as OpenWrt
 # configures it, with a PATH of its applets and the tool, which alone gets the
-# emulator and the preload (taken out of env).
-def companion(config, box, tool, env):
+# emulator and the preload (taken out of env); a stand-in, NAME: bytes, takes
+# an applet's place.
+def companion(config, box, tool, env, stand_ins={}):
     busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
     applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
         f'{busybox} is not built: run scripts/router-libs.sh busybox')
@@ -116,8 +117,12 @@ def companion(config, box, tool, env):
     os.makedirs(bin, exist_ok=True)
     for applet in applets.decode().split():
         os.symlink(busybox, os.path.join(bin, os.path.basename(applet)))
-    pathlib.Path(bin, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
-    os.chmod(os.path.join(bin, 'cfgmigrate'), 0o755)
+    wrapper = f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'
+    for name, data in ({'cfgmigrate': wrapper.encode()} | stand_ins).items():
+        if os.path.lexists(path := os.path.join(bin, name)):
+            os.remove(path)
+        pathlib.Path(path).write_bytes(data)
+        os.chmod(path, 0o755)
     return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
 
 
@@ -128,12 +133,18 @@ def run(config, case):
     os.makedirs(os.path.join(case.root, 'tmp'))
     before = case.files('files', 'input.xml', 'input.xml') | case.links('links')
     materialize(before, case.root)
+    # A second name of a file, as a power cut inside a rename leaves one on JFFS2.
+    for path, (_, other) in case.links('second-names').items():
+        os.link(os.path.join(case.root, os.fsdecode(other)), os.path.join(case.root, path))
+        before[path] = before[os.fsdecode(other)]
     materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
                 os.path.join(case.box, 'opkg'))
 
     env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'} | {
         k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
     tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
+    if case.has('tmp-mount'):
+        env['TMP_MOUNT'] = case.file('tmp-mount').decode().strip()
     if case.has('fault'):
         env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
         # The emulator takes the preload for the tool alone.
@@ -148,7 +159,7 @@ def run(config, case):
         args = case.file('args', b'').decode().splitlines()
         command = tool + [config['tool']]
         if os.path.basename(case.folders[-1]).startswith('apply-'):
-            command = companion(config, case.box, command, env)
+            command = companion(config, case.box, command, env, snapshot(case.path('bin')) if case.has('bin') else {})
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
     finally:
