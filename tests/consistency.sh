@@ -24,14 +24,14 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
   fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"
 
 # Each command example of the README and the manual pages names, in a comment
-# beside it, the case folder that runs it; its command must be the folder's,
-# whose name says which program runs.
+# beside it, the case (a folder, or a variant's file) that runs it; its
+# command must be that case's line `run:`.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
   grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
-  folder=$source/tests/cases/${line##*tests/cases/}
-  [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"
-  program=cfgmigrate
-  case $folder in */apply-*) program=cfgmigrate-apply ;; esac
+  file=$source/tests/cases/${line##*tests/cases/}
+  [ -d "$file" ] && file=$file/case
+  run=$(sed -n '/^--- /q; s/^run: //p' "$file" 2>/dev/null) || true
+  [ "${line##*tests/cases/}" != "$line" ] && [ -n "$run" ] || fail "no case named beside: $line"
   shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
-  [ "$shown" = "$program $(tr '\n' ' ' <"$folder/args" | sed 's/ *$//')" ] || fail "$line" "is not the command of $folder"
+  [ "$shown" = "$run" ] || fail "$line" "is not the command of $file"
 done

@@ -71,38 +71,64 @@ def receive(log, lines):
         lines.append(line + b'\n')
 
 
-# A case folder, its placeholders filled for a run in box; or one of its variants, a folder of
-# its variants/, which takes each file and folder from itself where it has one.
+# A case file: lines NAME: VALUE, each the one-line file NAME, then sections, each a line
+# `--- PATH` and the lines of the file PATH up to the next section.
+SECTION = re.compile(rb'^--- (\S+)\n', re.M)
+
+
+# The files of a case or of one of its variants: its case file's, and those beside it when it is
+# a folder.
+def entries(path):
+    folder = path if os.path.isdir(path) else None
+    head, *sections = SECTION.split(read(os.path.join(folder, 'case') if folder else path, b''))
+    if not re.fullmatch(rb'(?:[\w.-]+: .*\n|\n)*', head):
+        sys.exit(f'{path}: a line before the first section is not NAME: VALUE')
+    found = {m[1].decode(): m[2] + b'\n' for m in re.finditer(rb'^([\w.-]+): (.*)$', head, re.M)}
+    found |= dict(zip(map(bytes.decode, sections[::2]), sections[1::2]))
+    beside = {name: data for name, data in (snapshot(folder, os.path.join(folder, 'variants')) if folder else {}).items()
+              if name != 'case'}
+    if set(found) & set(beside):
+        sys.exit(f'{path}: written both in the case file and beside it: {set(found) & set(beside)}')
+    return found | beside
+
+
+# A case folder, its placeholders filled for a run in box; or one of its variants, a file or folder
+# of its variants/, which takes each file and folder from itself where it has one.
 class Case:
 
     def __init__(self, config, folder, box, variant=None):
-        self.folders, self.box, self.root = [variant, folder] if variant else [folder], box, os.path.join(box, 'root')
+        self.sources, self.box, self.root = [entries(path) for path in (variant, folder) if path], box, os.path.join(box, 'root')
         self.variants = config.get('variants', [])
         self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store', 'newest')}
         self.values[b'@DIR@'] = os.fsencode(self.root)
 
-    # NAME of the run's own folder, else of the case's; in each, NAME.VARIANT for the first variant
-    # of the build it has one for (what the C library or libxml2's configuration decides) comes first.
-    def path(self, name):
+    # NAME, a file (under the key '') or a folder's files, from the run's own files, else the case's;
+    # in each, NAME.VARIANT for the first variant of the build it has one for (what the C library or
+    # libxml2's configuration decides) comes first.
+    def find(self, name):
         names = [f'{name}.{variant}' for variant in self.variants] + [name]
-        return next((path for folder in self.folders for path in (os.path.join(folder, n) for n in names)
-                     if os.path.lexists(path)), '')
+        return next((found for files in self.sources for n in names if (found := {
+            path[len(n) + 1:]: data for path, data in files.items() if path == n or path.startswith(n + '/')})), {})
 
     def has(self, name):
-        return bool(self.path(name))
+        return bool(self.find(name))
 
     def file(self, name, default=None):
-        return fill(read(self.path(name), default), self.values)
+        return fill(self.find(name).get('', default), self.values)
+
+    # The program's name and its arguments, from the line `run: PROGRAM ARGS`, quoted as sh quotes.
+    def command(self):
+        program, *args = shlex.split(self.find('run')[''].decode())
+        return program, [fill(os.fsencode(arg), self.values) for arg in args]
 
     # The symbolic links a file of the case lists, a line each: PATH TARGET.
     def links(self, name):
         return {path.decode(): ('link', target) for path, target in (line.split(b' ', 1) for line in
                                                                     self.file(name, b'').splitlines())}
 
-    # The files of a folder of the case (which holds no links), with one given on its own under
-    # another name.
+    # The files of a folder of the case, with one given on its own under another name.
     def files(self, folder, single, name):
-        found = {path: fill(data, self.values) for path, data in snapshot(self.path(folder)).items()}
+        found = {path: fill(data, self.values) for path, data in self.find(folder).items()}
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
@@ -144,9 +170,9 @@ def run(config, case):
     reader = threading.Thread(target=receive, args=(log, lines := []))
     reader.start()
     try:
-        args = case.file('args', b'').decode().splitlines()
+        program, args = case.command()
         command = tool + [config['tool']]
-        if os.path.basename(case.folders[-1]).startswith('apply-'):
+        if program == 'cfgmigrate-apply':
             command = companion(config, case.box, command, env)
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
@@ -188,13 +214,15 @@ def check(config, case):
     return ''.join(difference(name, expected.get(name), actual.get(name)) for name in names), why
 
 
-# Each run of a case folder (itself, or each of its variants/) that differs, under the line
-# of its why file; and the reason when no sandbox could be made.
+# Each run of a case folder (itself, or each of its variants/) that differs, under its why
+# line; and the reason when no sandbox could be made.
 def check_folder(config, folder, box):
     report = ''
     for variant in sorted(glob.glob(os.path.join(folder, 'variants', '*'))) or [None]:
         case = Case(config, folder, os.path.join(box, os.path.basename(variant or '')), variant)
-        differs, why = check(config, case) if case.has('why') else ('the case says nowhere why it exists: no why file\n', None)
+        runs = case.has('why') and case.has('run') and case.command()[0] in ('cfgmigrate', 'cfgmigrate-apply')
+        differs, why = check(config, case) if runs else ('a run needs a line why and a line run naming '
+                                                         'cfgmigrate or cfgmigrate-apply\n', None)
         label = f' (variants/{os.path.basename(variant)})' if variant else ''
         report += f"why{label}: {case.file('why', b'').decode().strip()}\n{differs}" if differs else ''
     return report, why

@@ -44,7 +44,7 @@ for name, command, run_env, faults in sweeps:
     case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
     before = case.files('files', 'input.xml', 'input.xml')
     after = before | case.files('after', 'expected.xml', 'output.xml')
-    line = command + case.file('args').decode().split()
+    line = command + case.command()[1]
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
         for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
