@@ -37,8 +37,9 @@ elif [ -z "$why" ]; then
     echo "== $stream"
     cat "$box/streams/$stream"
   done
+  # Files only: a tree cloned under /tmp shows there as a folder.
   echo "== /tmp after the run"
-  ls -l "$box/root/tmp"
+  find "$box/root/tmp" -maxdepth 1 -type f -printf '%M %6s %f\n' | sort -k 3
   echo "== exit status $(cat "$box/streams/status")"
   cp "$box/root/output.xml" "$output" 2>/dev/null || true
 else
