@@ -32,7 +32,7 @@ apply[2] = 'PATH=' + os.path.abspath('../shims')
 kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
 sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
           ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
-sweeps += [('run-output-is-input', tool, alone, kills)]
+sweeps += [('save-output-is-input', tool, alone, kills)]
 sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
 tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
