@@ -24,14 +24,11 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
   fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"
 
 # Each command example of the README and the manual pages names, in a comment
-# beside it, the case (a folder, or a variant's file) that runs it; its
-# command must be that case's line `run:`.
+# beside it, the case (a folder, or a variant's file) whose line `run:` it is.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
   grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
-  file=$source/tests/cases/${line##*tests/cases/}
-  [ -d "$file" ] && file=$file/case
-  run=$(sed -n '/^--- /q; s/^run: //p' "$file" 2>/dev/null) || true
-  [ "${line##*tests/cases/}" != "$line" ] && [ -n "$run" ] || fail "no case named beside: $line"
+  case=$source/tests/cases/${line##*tests/cases/}
   shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
-  [ "$shown" = "$run" ] || fail "$line" "is not the command of $file"
+  [ "$case" != "$source/tests/cases/$line" ] && grep -sqxF "run: $shown" "$case" "$case/case" ||
+    fail "$line" "is not the line run: of a case named beside it"
 done

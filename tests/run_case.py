@@ -49,10 +49,7 @@ def materialize(files, top):
     for name, content in files.items():
         path = os.path.join(top, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if isinstance(content, tuple):
-            os.symlink(content[1], path)
-        else:
-            pathlib.Path(path).write_bytes(content)
+        os.symlink(content[1], path) if isinstance(content, tuple) else pathlib.Path(path).write_bytes(content)
 
 
 # Runs command in a sandbox made in box; also the reason when none can be made.
@@ -71,24 +68,16 @@ def receive(log, lines):
         lines.append(line + b'\n')
 
 
-# A case file: lines NAME: VALUE, each the one-line file NAME, then sections, each a line
-# `--- PATH` and the lines of the file PATH up to the next section.
-SECTION = re.compile(rb'^--- (\S+)\n', re.M)
-
-
-# The files of a case or of one of its variants: its case file's, and those beside it when it is
-# a folder.
+# The files of a case or of one of its variants: those its case file writes, and those beside
+# it when it is a folder. A case file holds lines NAME: VALUE, each the one-line file NAME, then
+# sections, each a line `--- PATH` and the lines of the file PATH up to the next section.
 def entries(path):
-    folder = path if os.path.isdir(path) else None
-    head, *sections = SECTION.split(read(os.path.join(folder, 'case') if folder else path, b''))
-    if not re.fullmatch(rb'(?:[\w.-]+: .*\n|\n)*', head):
-        sys.exit(f'{path}: a line before the first section is not NAME: VALUE')
-    found = {m[1].decode(): m[2] + b'\n' for m in re.finditer(rb'^([\w.-]+): (.*)$', head, re.M)}
-    found |= dict(zip(map(bytes.decode, sections[::2]), sections[1::2]))
-    beside = {name: data for name, data in (snapshot(folder, os.path.join(folder, 'variants')) if folder else {}).items()
-              if name != 'case'}
-    if set(found) & set(beside):
-        sys.exit(f'{path}: written both in the case file and beside it: {set(found) & set(beside)}')
+    folder, path = (path, os.path.join(path, 'case')) if os.path.isdir(path) else (None, path)
+    head, *sections = re.split(rb'^--- (\S+)\n', read(path, b''), flags=re.M)
+    found = dict(zip(map(bytes.decode, sections[::2]), sections[1::2])) | {
+        name.decode(): value + b'\n' for name, value in (line.split(b': ', 1) for line in head.splitlines() if line)}
+    beside = snapshot(folder, os.path.join(folder, 'variants')) if folder else {}
+    assert not set(found) & set(beside), f'{path}: {set(found) & set(beside)} both in the case file and beside it'
     return found | beside
 
 
@@ -97,7 +86,8 @@ def entries(path):
 class Case:
 
     def __init__(self, config, folder, box, variant=None):
-        self.sources, self.box, self.root = [entries(path) for path in (variant, folder) if path], box, os.path.join(box, 'root')
+        self.sources = [entries(path) for path in (variant, folder) if path]
+        self.box, self.root = box, os.path.join(box, 'root')
         self.variants = config.get('variants', [])
         self.values = {b'@%s@' % key.upper().encode(): config[key].encode() for key in ('vendor', 'store', 'newest')}
         self.values[b'@DIR@'] = os.fsencode(self.root)
@@ -110,26 +100,22 @@ class Case:
         return next((found for files in self.sources for n in names if (found := {
             path[len(n) + 1:]: data for path, data in files.items() if path == n or path.startswith(n + '/')})), {})
 
-    def has(self, name):
-        return bool(self.find(name))
-
     def file(self, name, default=None):
         return fill(self.find(name).get('', default), self.values)
 
-    # The program's name and its arguments, from the line `run: PROGRAM ARGS`, quoted as sh quotes.
+    # Whether the line `run: PROGRAM ARGS` (quoted as sh quotes) runs the companion, and the arguments.
     def command(self):
         program, *args = shlex.split(self.find('run')[''].decode())
-        return program, [fill(os.fsencode(arg), self.values) for arg in args]
+        assert program in ('cfgmigrate', 'cfgmigrate-apply'), f'run: {program}, not a program of the package'
+        return program == 'cfgmigrate-apply', [fill(os.fsencode(arg), self.values) for arg in args]
 
-    # The symbolic links a file of the case lists, a line each: PATH TARGET.
-    def links(self, name):
-        return {path.decode(): ('link', target) for path, target in (line.split(b' ', 1) for line in
-                                                                    self.file(name, b'').splitlines())}
-
-    # The files of a folder of the case, with one given on its own under another name.
-    def files(self, folder, single, name):
-        found = {path: fill(data, self.values) for path, data in self.find(folder).items()}
-        return found | ({name: self.file(single)} if self.has(single) else {})
+    # The files of a folder of the case, with one given on its own under another name and the
+    # symbolic links a file lists, a line each: PATH TARGET.
+    def files(self, folder, single, name, links):
+        found = {path: fill(data, self.values) for path, data in self.find(folder).items()} | {
+            path.decode(): ('link', target) for path, target in (line.split(b' ', 1) for line in
+                                                                self.file(links, b'').splitlines())}
+        return found | ({name: self.file(single)} if self.find(single) else {})
 
 
 # The command that runs the companion in box: BusyBox's sh with a PATH of
@@ -151,31 +137,27 @@ def companion(config, box, tool, env):
 def run(config, case):
     shutil.rmtree(case.box, ignore_errors=True)
     os.makedirs(os.path.join(case.root, 'tmp'))
-    before = case.files('files', 'input.xml', 'input.xml') | case.links('links')
-    materialize(before, case.root)
-    materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
-                os.path.join(case.box, 'opkg'))
+    materialize(before := case.files('files', 'input.xml', 'input.xml', 'links'), case.root)
+    materialize({'orvalis-yang.control': case.file('control')} if case.find('control') else {}, f'{case.box}/opkg')
 
     env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'} | {
         k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
-    tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
-    if case.has('fault'):
+    tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
+    if case.find('fault'):
         env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
         # The emulator takes the preload for the tool alone.
-        env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if tool else {'TOOL_PRELOAD': config['faults']}
+        env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] else {
+            'TOOL_PRELOAD': config['faults']}
     log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     # Deep trees overflow sun_path. Without a syslog daemon /dev/log names nothing.
-    log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/' + ('down' if case.has('no-syslogd') else 'log')
+    log_path = f'/proc/self/fd/{os.open(case.box, os.O_RDONLY)}/' + ('down' if case.find('no-syslogd') else 'log')
     log.bind(log_path)
     reader = threading.Thread(target=receive, args=(log, lines := []))
     reader.start()
     try:
-        program, args = case.command()
-        command = tool + [config['tool']]
-        if program == 'cfgmigrate-apply':
-            command = companion(config, case.box, command, env)
-        done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
-                              timeout=300)
+        apply, args = case.command()
+        command = companion(config, case.box, tool, env) if apply else tool
+        done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL, timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
         reader.join()
@@ -197,7 +179,7 @@ def difference(name, expected, actual):
 # What differs from what the case expects, and the reason when no sandbox could be made.
 def check(config, case):
     expected, streams, why = run(config, case)
-    expected |= case.files('after', 'expected.xml', 'output.xml') | case.links('after-links')
+    expected |= case.files('after', 'expected.xml', 'output.xml', 'after-links')
     # Gone after the run; one that was never there is a difference of its own.
     for name in case.file('removed', b'').decode().split():
         expected[name] = None if name in expected else ('removed, but not there before the run',)
@@ -210,8 +192,7 @@ def check(config, case):
     parts = expected['<stderr>'].split(b'@LIBXML2@\n')
     if re.fullmatch(rb'.+\n(?:.*\n)*'.join(map(re.escape, parts)), actual['<stderr>']) and len(parts) > 1:
         expected['<stderr>'] = actual['<stderr>']
-    names = sorted(set(expected) | set(actual))
-    return ''.join(difference(name, expected.get(name), actual.get(name)) for name in names), why
+    return ''.join(difference(name, expected.get(name), actual.get(name)) for name in sorted(expected | actual)), why
 
 
 # Each run of a case folder (itself, or each of its variants/) that differs, under its why
@@ -220,9 +201,7 @@ def check_folder(config, folder, box):
     report = ''
     for variant in sorted(glob.glob(os.path.join(folder, 'variants', '*'))) or [None]:
         case = Case(config, folder, os.path.join(box, os.path.basename(variant or '')), variant)
-        runs = case.has('why') and case.has('run') and case.command()[0] in ('cfgmigrate', 'cfgmigrate-apply')
-        differs, why = check(config, case) if runs else ('a run needs a line why and a line run naming '
-                                                         'cfgmigrate or cfgmigrate-apply\n', None)
+        differs, why = check(config, case) if case.find('why') and case.find('run') else ('no line why or run\n', None)
         label = f' (variants/{os.path.basename(variant)})' if variant else ''
         report += f"why{label}: {case.file('why', b'').decode().strip()}\n{differs}" if differs else ''
     return report, why

@@ -42,8 +42,8 @@ images = lambda: [entry for entry in os.scandir('tmp') if entry.name.startswith(
 state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) for entry in images()}
 for name, command, run_env, faults in sweeps:
     case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
-    before = case.files('files', 'input.xml', 'input.xml')
-    after = before | case.files('after', 'expected.xml', 'output.xml')
+    before = case.files('files', 'input.xml', 'input.xml', 'links')
+    after = before | case.files('after', 'expected.xml', 'output.xml', 'after-links')
     line = command + case.command()[1]
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
