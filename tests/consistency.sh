@@ -27,8 +27,8 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
 # beside it, the case (a folder, or a variant's file) whose line `run:` it is.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
   grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
-  case=$source/tests/cases/${line##*tests/cases/}
+  named=$source/tests/cases/${line##*tests/cases/}
   shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
-  [ "$case" != "$source/tests/cases/$line" ] && grep -sqxF "run: $shown" "$case" "$case/case" ||
+  [ "$named" != "$source/tests/cases/$line" ] && grep -sqxF "run: $shown" "$named" "$named/case" ||
     fail "$line" "is not the line run: of a case named beside it"
 done
