@@ -176,9 +176,9 @@ for flow in FLOWS:
     steps = []
     for folder in flow:
         case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', folder), '..')
-        before = case.files('files', 'input.xml', 'input.xml')
-        after = before | case.files('after', 'expected.xml', 'output.xml')
-        steps.append((apply + case.file('args').decode().split(), before, after))
+        before = case.files('files', 'input.xml', 'input.xml', 'links')
+        after = before | case.files('after', 'expected.xml', 'output.xml', 'after-links')
+        steps.append((apply + case.command()[1], before, after))
     names = {path: ino for ino, path in enumerate(steps[0][1], 1)}
     data = {ino: steps[0][1][path] for path, ino in names.items()}
     start, ops = (dict(names), dict(data)), []
