@@ -17,8 +17,8 @@
 # (git-ignored; `make clean` keeps it): sources/ holds the downloaded source
 # packages, TARGET/ the installed libraries, apt/ the package lists of the
 # deb-src entry this script adds when the machine's own serve none of the
-# pinned versions. A target built by another version of this script is
-# built again; remove TARGET/ to force it.
+# pinned versions. A target built by another version of this script, or in
+# another folder, is built again; remove TARGET/ to force it.
 set -eu
 
 # The pins: libxml2 2.15 of Debian unstable (OpenWrt's main branch ships
@@ -40,8 +40,9 @@ cache=${CFGMIGRATE_ROUTER_LIBS:-$tree/.router-libs}
 prefix=$cache/$target
 jobs=${JOBS:-2}
 # A cache restored from an older tree may hold the target as other pins or
-# options built it.
-recipe=$(sha256sum <"$0")
+# options built it, and one restored elsewhere libraries that name the
+# folder they were built in (musl's loader, libxml2's .pc file).
+recipe=$({ cat "$0" && echo "$prefix"; } | sha256sum)
 [ "$(cat "$prefix/.done" 2>/dev/null)" = "$recipe" ] && exit 0
 
 say() { echo "router-libs: $*"; }
