@@ -10,8 +10,8 @@
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
-SANDBOX, APPLETS = (os.path.join(os.path.dirname(os.path.abspath(__file__)), name) for name in
-                   ('sandbox.sh', 'openwrt-applets'))
+TESTS = os.path.dirname(os.path.abspath(__file__))
+SANDBOX, APPLETS = os.path.join(TESTS, 'sandbox.sh'), os.path.join(TESTS, 'openwrt-applets')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
 # tool calls no openlog, so the facility is user's and the ident glibc's
 # program name, or musl's empty one followed by the text cut to fit 1024
@@ -106,18 +106,43 @@ class Case:
         return found | ({name: self.file(single)} if self.has(single) else {})
 
 
-# The command that runs the companion in box: BusyBox's sh with a PATH of
-# OpenWrt's default applets and the tool, which alone gets the emulator and the
-# preload (taken out of env).
-def companion(config, box, tool, env):
-    busybox, bin, preload = shutil.which('busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
-    env.pop('TOOL_ARGV0', None)
+# The folder bin of OpenWrt's default applets and, where tool is given, the
+# tool, which alone gets the emulator and the preload.
+def applets(bin, tool=None, preload=''):
     os.makedirs(bin, exist_ok=True)
     for applet in read(APPLETS).decode().split():
-        os.symlink(busybox, os.path.join(bin, applet))
-    pathlib.Path(bin, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
-    os.chmod(os.path.join(bin, 'cfgmigrate'), 0o755)
-    return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
+        os.symlink(shutil.which('busybox'), os.path.join(bin, applet))
+    if tool:
+        pathlib.Path(bin, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
+        os.chmod(os.path.join(bin, 'cfgmigrate'), 0o755)
+    return bin
+
+
+# The command that runs the companion in box: BusyBox's sh with a PATH of
+# OpenWrt's default applets and the tool (its preload taken out of env).
+def companion(config, box, tool, env):
+    env.pop('TOOL_ARGV0', None)
+    bin = applets(os.path.join(box, 'bin'), tool, env.pop('TOOL_PRELOAD', ''))
+    return [shutil.which('busybox'), 'env', 'PATH=' + bin, 'sh', config['apply']]
+
+
+# The command that runs the router of an openwrt-* case in box: the images of the newer and
+# the older firmware as the package recipe installs them, with the case's menu options
+# (openwrt-config: NAME=VALUE lines) and each firmware's companion and tool.
+def router(config, case, tool, env):
+    env.pop('TOOL_ARGV0', None)
+    preload, roms = env.pop('TOOL_PRELOAD', ''), os.path.join(case.box, 'roms')
+    options = ['CONFIG_CFGMIGRATE_DATABASE=' + case.root + '/etc/cfgstore/config.xml']
+    for name, firmware in (('newer', config), ('older', config['older'])):
+        stage = os.path.join(case.box, 'stage', name)
+        applets(os.path.join(stage, 'usr/sbin'), tool[:-1] + [firmware['tool']], preload)
+        shutil.copy(firmware['apply'], os.path.join(stage, 'usr/sbin/cfgmigrate-apply'))
+        subprocess.run(['make', '-s', '-C', os.path.join(TESTS, '../packaging/openwrt/cfgmigrate'), 'install',
+                        'TOPDIR=' + os.path.join(TESTS, 'openwrt'), 'ROOTFS=' + os.path.join(roms, name),
+                        'PKG_INSTALL_DIR=' + stage] + options + case.file('openwrt-config', b'').decode().split(), check=True)
+    bin = applets(os.path.join(case.box, 'bin'))
+    os.symlink(os.path.join(TESTS, 'openwrt/jsonfilter'), os.path.join(bin, 'jsonfilter'))
+    return [shutil.which('busybox'), 'env', 'PATH=' + bin, 'ROMS=' + roms, 'sh', os.path.join(TESTS, 'openwrt/router')]
 
 
 # Runs the case: the working folder before the run, the streams, and the reason
@@ -148,13 +173,16 @@ def run(config, case):
         command = tool + [config['tool']]
         if os.path.basename(case.folders[-1]).startswith('apply-'):
             command = companion(config, case.box, command, env)
+        elif os.path.basename(case.folders[-1]).startswith('openwrt-'):
+            command = router(config, case, command, env)
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,
                               timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
         reader.join()
     streams = {'status': b'%d\n' % done.returncode, 'stdout': done.stdout, 'stderr': done.stderr,
-               'console': read(os.path.join(case.box, 'dev', 'console'), b''), 'syslog': b''.join(lines)}
+               'console': read(os.path.join(case.box, 'dev', 'console'), b''), 'syslog': b''.join(lines),
+               'kmsg': read(os.path.join(case.box, 'dev', 'kmsg'), b'')}
     materialize(streams, os.path.join(case.box, 'streams'))
     return before, streams, why
 
