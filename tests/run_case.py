@@ -101,9 +101,9 @@ class Case:
 
     # The files of a folder of the case (which holds no links), with one given on its own under
     # another name.
-    def files(self, folder, single, name):
+    def files(self, folder, single=None, name=None):
         found = {path: fill(data, self.values) for path, data in snapshot(self.path(folder)).items()}
-        return found | ({name: self.file(single)} if self.has(single) else {})
+        return found | ({name: self.file(single)} if single and self.has(single) else {})
 
 
 # The folder bin of OpenWrt's default applets and, where tool is given, the
@@ -128,10 +128,12 @@ def companion(config, box, tool, env):
 
 # The command that runs the router of an openwrt-* case in box: the images of the newer and
 # the older firmware as the package recipe installs them, with the case's menu options
-# (openwrt-config: NAME=VALUE lines) and each firmware's companion and tool.
+# (openwrt-config: NAME=VALUE lines) and each firmware's companion and tool; images/NAME.bin
+# stands for image NAME.
 def router(config, case, tool, env):
     env.pop('TOOL_ARGV0', None)
     preload, roms = env.pop('TOOL_PRELOAD', ''), os.path.join(case.box, 'roms')
+    materialize(case.files('images'), roms)
     options = ['CONFIG_CFGMIGRATE_DATABASE=' + case.root + '/etc/cfgstore/config.xml']
     for name, firmware in (('newer', config), ('older', config['older'])):
         stage = os.path.join(case.box, 'stage', name)
