@@ -4,6 +4,8 @@
 #   CFGMIGRATE_NEWEST_LABEL  the last row's to-label, the newest schema
 #                            version the tool knows
 #   CFGMIGRATE_ONE_WAY_ROWS  the one-way rows, "FROM TO" a line
+#   CFGMIGRATE_ROWS          every row, "FROM TO ONE_WAY" or "FROM TO BOTH_WAYS"
+#                            a line
 #   ROW_<handler>            each row's tag under SCHEMA VERSIONS in the
 #                            manual page
 #   CFGMIGRATE_TARGET        the firmware's schema version: the cache entry
@@ -12,11 +14,13 @@
 #                            migration to it would otherwise miss
 macro(step_table_facts rows)
   set(CFGMIGRATE_ONE_WAY_ROWS "")
+  set(CFGMIGRATE_ROWS "")
   foreach(row IN LISTS ${rows})
     if(NOT row MATCHES "^STEP\\(\"(v[^\"]+)\", \"(v[^\"]+)\", ([a-z0-9_]+), (ONE_WAY|BOTH_WAYS)\\)$")
       message(FATAL_ERROR "steps/step_table.def: not a row: ${row}")
     endif()
     set(CFGMIGRATE_NEWEST_LABEL ${CMAKE_MATCH_2})
+    string(APPEND CFGMIGRATE_ROWS "${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_4}\n")
     string(REPLACE "-" "\\-" page_from "${CMAKE_MATCH_1}")
     string(REPLACE "-" "\\-" page_to "${CMAKE_MATCH_2}")
     set(page_labels "${page_from} \" \\(-> \" ${page_to}")
