@@ -106,45 +106,43 @@ class Case:
         return found | ({name: self.file(single)} if single and self.has(single) else {})
 
 
-# The folder bin of OpenWrt's default applets and, where tool is given, the
-# tool, which alone gets the emulator and the preload.
-def applets(bin, tool=None, preload=''):
-    os.makedirs(bin, exist_ok=True)
-    for applet in read(APPLETS).decode().split():
-        os.symlink(shutil.which('busybox'), os.path.join(bin, applet))
-    if tool:
-        pathlib.Path(bin, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
-        os.chmod(os.path.join(bin, 'cfgmigrate'), 0o755)
-    return bin
+# Writes into folder the tool, which alone gets the emulator and the preload.
+def wrap(folder, tool, preload):
+    os.makedirs(folder, exist_ok=True)
+    pathlib.Path(folder, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
+    os.chmod(os.path.join(folder, 'cfgmigrate'), 0o755)
 
 
 # The command that runs the companion in box: BusyBox's sh with a PATH of
 # OpenWrt's default applets and the tool (its preload taken out of env).
 def companion(config, box, tool, env):
+    busybox, bin, preload = shutil.which('busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
     env.pop('TOOL_ARGV0', None)
-    bin = applets(os.path.join(box, 'bin'), tool, env.pop('TOOL_PRELOAD', ''))
-    return [shutil.which('busybox'), 'env', 'PATH=' + bin, 'sh', config['apply']]
+    os.makedirs(bin, exist_ok=True)
+    for applet in read(APPLETS).decode().split():
+        os.symlink(busybox, os.path.join(bin, applet))
+    wrap(bin, tool, preload)
+    return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
 
 
-# The command that runs the router of an openwrt-* case in box: the images of the newer and
-# the older firmware as the package recipe installs them, with the case's menu options
-# (openwrt-config: NAME=VALUE lines) and each firmware's companion and tool; images/NAME.bin
-# stands for image NAME.
+# The command that runs the router of an openwrt-* case: on that PATH, the
+# images of the newer and the older firmware as the package recipe installs
+# them, with the case's menu options (openwrt-config, NAME=VALUE lines) and
+# each firmware's companion and tool; images/NAME.bin stands for image NAME.
 def router(config, case, tool, env):
-    env.pop('TOOL_ARGV0', None)
-    preload, roms = env.pop('TOOL_PRELOAD', ''), os.path.join(case.box, 'roms')
+    preload, roms = env.get('TOOL_PRELOAD', ''), os.path.join(case.box, 'roms')
+    command = companion(config, case.box, tool, env)
     materialize(case.files('images'), roms)
-    options = ['CONFIG_CFGMIGRATE_DATABASE=' + case.root + '/etc/cfgstore/config.xml']
     for name, firmware in (('newer', config), ('older', config['older'])):
         stage = os.path.join(case.box, 'stage', name)
-        applets(os.path.join(stage, 'usr/sbin'), tool[:-1] + [firmware['tool']], preload)
+        wrap(os.path.join(stage, 'usr/sbin'), tool[:-1] + [firmware['tool']], preload)
         shutil.copy(firmware['apply'], os.path.join(stage, 'usr/sbin/cfgmigrate-apply'))
         subprocess.run(['make', '-s', '-C', os.path.join(TESTS, '../packaging/openwrt/cfgmigrate'), 'install',
-                        'TOPDIR=' + os.path.join(TESTS, 'openwrt'), 'ROOTFS=' + os.path.join(roms, name),
-                        'PKG_INSTALL_DIR=' + stage] + options + case.file('openwrt-config', b'').decode().split(), check=True)
-    bin = applets(os.path.join(case.box, 'bin'))
-    os.symlink(os.path.join(TESTS, 'openwrt/jsonfilter'), os.path.join(bin, 'jsonfilter'))
-    return [shutil.which('busybox'), 'env', 'PATH=' + bin, 'ROMS=' + roms, 'sh', os.path.join(TESTS, 'openwrt/router')]
+                        'TOPDIR=' + os.path.join(TESTS, 'openwrt'), f'ROOTFS={roms}/{name}', 'PKG_INSTALL_DIR=' + stage,
+                        f'CONFIG_CFGMIGRATE_DATABASE={case.root}/etc/cfgstore/config.xml'] +
+                       case.file('openwrt-config', b'').decode().split(), check=True)
+    os.symlink(os.path.join(TESTS, 'openwrt/jsonfilter'), os.path.join(case.box, 'bin/jsonfilter'))
+    return command[:3] + ['ROMS=' + roms, 'sh', os.path.join(TESTS, 'openwrt/router')]
 
 
 # Runs the case: the working folder before the run, the streams, and the reason
