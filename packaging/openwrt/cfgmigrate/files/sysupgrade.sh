@@ -34,4 +34,17 @@ cfgmigrate_conffiles() {
 	cfgmigrate-apply -b "$database" $(cfgmigrate_image_schema) >>"$list"
 }
 
+# While a migration of the database is pending (its last run failed), the
+# image is refused: the backup would pair the database with a record it may
+# not match. The next boot finishes it.
+cfgmigrate_check_pending() {
+	local database='@DATABASE@'
+
+	[ -f "$database" ] || return 0
+	cfgmigrate-apply -q "$database" 2>/dev/null | grep -q '^pending ' || return 0
+	echo "A migration of $database is pending: reboot, or run cfgmigrate-apply $database"
+	return 1
+}
+
+append sysupgrade_image_check cfgmigrate_check_pending
 append sysupgrade_init_conffiles cfgmigrate_conffiles
