@@ -11,7 +11,7 @@
 import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
-SANDBOX, APPLETS = os.path.join(TESTS, 'sandbox.sh'), os.path.join(TESTS, 'openwrt-applets')
+SANDBOX = os.path.join(TESTS, 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
 # tool calls no openlog, so the facility is user's and the ident glibc's
 # program name, or musl's empty one followed by the text cut to fit 1024
@@ -113,14 +113,17 @@ def wrap(folder, tool, preload):
     os.chmod(os.path.join(folder, 'cfgmigrate'), 0o755)
 
 
-# The command that runs the companion in box: BusyBox's sh with a PATH of
-# OpenWrt's default applets and the tool (its preload taken out of env).
+# The command that runs the companion in box: the sh of BusyBox as OpenWrt
+# configures it, with a PATH of its applets and the tool (its preload taken
+# out of env).
 def companion(config, box, tool, env):
-    busybox, bin, preload = shutil.which('busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
+    busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
+    applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
+        f'{busybox} is not built: run scripts/router-libs.sh busybox')
     env.pop('TOOL_ARGV0', None)
     os.makedirs(bin, exist_ok=True)
-    for applet in read(APPLETS).decode().split():
-        os.symlink(busybox, os.path.join(bin, applet))
+    for applet in applets.decode().split():
+        os.symlink(busybox, os.path.join(bin, os.path.basename(applet)))
     wrap(bin, tool, preload)
     return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
 
