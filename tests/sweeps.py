@@ -31,7 +31,8 @@ apply[2] = 'PATH=' + os.path.abspath('../shims')
 
 kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
 sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
-          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
+          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade', 'apply-unrecorded',
+           'apply-newer-record', 'apply-backup')]
 sweeps += [('run-output-is-input', tool, alone, kills)]
 sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
 tried, wrong = 0, []
@@ -43,7 +44,8 @@ state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) 
 for name, command, run_env, faults in sweeps:
     case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
     before = case.files('files', 'input.xml', 'input.xml')
-    after = before | case.files('after', 'expected.xml', 'output.xml')
+    gone = case.file('removed', b'').decode().split()
+    after = {path: data for path, data in (before | case.files('after', 'expected.xml', 'output.xml')).items() if path not in gone}
     line = command + case.file('args').decode().split()
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.

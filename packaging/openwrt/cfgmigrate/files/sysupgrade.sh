@@ -2,8 +2,9 @@
 # made, the database's kept documents that a later run needs join the list
 # (the database and its record are in /lib/upgrade/keep.d/cfgmigrate), and
 # for an image of an older schema version a copy of the database migrated
-# down to it: the older firmware's boot takes that copy up. The database
-# itself is not touched, so a flash cancelled after this changes nothing.
+# down to it: the older firmware's boot takes that copy up. The database and
+# its record are not touched: a flash cancelled after this leaves them as
+# they were, the copy beside them.
 
 # The schema version of the image being flashed: from the metadata its check
 # left, the image's own cfgmigrate_schema, or its firmware version looked up
