@@ -6,6 +6,8 @@
 #   CFGMIGRATE_ONE_WAY_ROWS  the one-way rows, "FROM TO" a line
 #   CFGMIGRATE_ROWS          every row, "FROM TO ONE_WAY" or "FROM TO BOTH_WAYS"
 #                            a line
+#   CFGMIGRATE_IMAGE_ROW     "FROM TO" of the row whose edit writes the portal
+#                            images to /tmp
 #   ROW_<handler>            each row's tag under SCHEMA VERSIONS in the
 #                            manual page
 #   CFGMIGRATE_TARGET        the firmware's schema version: the cache entry
@@ -24,6 +26,9 @@ macro(step_table_facts rows)
     string(REPLACE "-" "\\-" page_from "${CMAKE_MATCH_1}")
     string(REPLACE "-" "\\-" page_to "${CMAKE_MATCH_2}")
     set(page_labels "${page_from} \" \\(-> \" ${page_to}")
+    if(CMAKE_MATCH_3 STREQUAL "step_remote_range_and_portal_images")
+      set(CFGMIGRATE_IMAGE_ROW "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    endif()
     if(CMAKE_MATCH_4 STREQUAL "ONE_WAY")
       string(APPEND CFGMIGRATE_ONE_WAY_ROWS "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}\n")
       set(ROW_${CMAKE_MATCH_3} ".BR ${page_labels} \" (one\\-way)\"")

@@ -28,7 +28,7 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
 # the folder's, whose name says which program runs, or for a router's
 # (openwrt-*) one of its events.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
-  grep '^ *\(cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)\|sysupgrade \)' | while read -r line; do
+  grep '^ *\(cfgmigrate\(-apply\)\{0,1\} \(-[a-z-]\|v\|config\.\)\|sysupgrade \)' | while read -r line; do
   folder=$source/tests/cases/${line##*tests/cases/}
   args=$folder/args
   [ -f "$args" ] || args=${folder%/variants/*}/args

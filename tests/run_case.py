@@ -106,17 +106,25 @@ class Case:
         return found | ({name: self.file(single)} if single and self.has(single) else {})
 
 
-# Writes into folder the tool, which alone gets the emulator and the preload.
-def wrap(folder, tool, preload):
+# The tool as a program, which alone gets the emulator and the preload.
+def wrapper(tool, preload):
+    return f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'.encode()
+
+
+# Writes files, NAME: bytes, into folder as programs, in place of any there.
+def programs(folder, files):
     os.makedirs(folder, exist_ok=True)
-    pathlib.Path(folder, 'cfgmigrate').write_text(f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n')
-    os.chmod(os.path.join(folder, 'cfgmigrate'), 0o755)
+    for name, data in files.items():
+        if os.path.lexists(path := os.path.join(folder, name)):
+            os.remove(path)
+        pathlib.Path(path).write_bytes(data)
+        os.chmod(path, 0o755)
 
 
 # The command that runs the companion in box: the sh of BusyBox as OpenWrt
 # configures it, with a PATH of its applets and the tool (its preload taken
-# out of env).
-def companion(config, box, tool, env):
+# out of env); a stand-in, NAME: bytes, takes an applet's place.
+def companion(config, box, tool, env, stand_ins={}):
     busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
     applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
         f'{busybox} is not built: run scripts/router-libs.sh busybox')
@@ -124,7 +132,7 @@ def companion(config, box, tool, env):
     os.makedirs(bin, exist_ok=True)
     for applet in applets.decode().split():
         os.symlink(busybox, os.path.join(bin, os.path.basename(applet)))
-    wrap(bin, tool, preload)
+    programs(bin, {'cfgmigrate': wrapper(tool, preload)} | stand_ins)
     return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
 
 
@@ -138,8 +146,8 @@ def router(config, case, tool, env):
     materialize(case.files('images'), roms)
     for name, firmware in (('newer', config), ('older', config['older'])):
         stage = os.path.join(case.box, 'stage', name)
-        wrap(os.path.join(stage, 'usr/sbin'), tool[:-1] + [firmware['tool']], preload)
-        shutil.copy(firmware['apply'], os.path.join(stage, 'usr/sbin/cfgmigrate-apply'))
+        programs(os.path.join(stage, 'usr/sbin'), {'cfgmigrate': wrapper(tool[:-1] + [firmware['tool']], preload),
+                                                   'cfgmigrate-apply': read(firmware['apply'])})
         subprocess.run(['make', '-s', '-C', os.path.join(TESTS, '../packaging/openwrt/cfgmigrate'), 'install',
                         'TOPDIR=' + os.path.join(TESTS, 'openwrt'), f'ROOTFS={roms}/{name}', 'PKG_INSTALL_DIR=' + stage,
                         f'CONFIG_CFGMIGRATE_DATABASE={case.root}/etc/cfgstore/config.xml'] +
@@ -155,12 +163,18 @@ def run(config, case):
     os.makedirs(os.path.join(case.root, 'tmp'))
     before = case.files('files', 'input.xml', 'input.xml') | case.links('links')
     materialize(before, case.root)
+    # A second name of a file, as a power cut inside a rename leaves one on JFFS2.
+    for path, (_, other) in case.links('second-names').items():
+        os.link(os.path.join(case.root, os.fsdecode(other)), os.path.join(case.root, path))
+        before[path] = before[os.fsdecode(other)]
     materialize({'orvalis-yang.control': case.file('control')} if case.has('control') else {},
                 os.path.join(case.box, 'opkg'))
 
     env = {'PATH': '/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin', 'LC_ALL': 'C', 'TOOL_ARGV0': 'cfgmigrate'} | {
         k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
     tool = config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []
+    if case.has('tmp-mount'):
+        env['TMP_MOUNT'] = case.file('tmp-mount').decode().strip()
     if case.has('fault'):
         env['CFGMIGRATE_FAULT'] = case.file('fault').decode().strip()
         # The emulator takes the preload for the tool alone.
@@ -175,7 +189,7 @@ def run(config, case):
         args = case.file('args', b'').decode().splitlines()
         command = tool + [config['tool']]
         if os.path.basename(case.folders[-1]).startswith('apply-'):
-            command = companion(config, case.box, command, env)
+            command = companion(config, case.box, command, env, snapshot(case.path('bin')) if case.has('bin') else {})
         elif os.path.basename(case.folders[-1]).startswith('openwrt-'):
             command = router(config, case, command, env)
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL,

@@ -9,7 +9,9 @@
 # it was or as that run leaves it, whole, and the run again leaves what the
 # case's run leaves: no temporary file, the document migrated once. Out of
 # memory, a run leaves that with status 0 or everything as it was with 3.
-import gzip, itertools, json, os, random, re, shutil, subprocess, sys
+# Pairs of the companion's first migration run at once leave what one run
+# leaves, both with status 0.
+import gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
 
 from run_case import Case, companion, materialize, read, snapshot
 
@@ -44,8 +46,18 @@ documents = lambda files: {path: data for path, data in files.items() if not pat
 # under /tmp shows there too).
 images = lambda: [entry for entry in os.scandir('tmp') if entry.name.startswith('cpp_')]
 state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) for entry in images()}
+
+
+def reset(files):
+    for entry in [*images(), *os.scandir('.')]:
+        if entry.name != 'tmp':
+            shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
+    materialize(files, '.')
+
+
+cases = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases')
 for name, command, run_env, faults in sweeps:
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name)
+    folder = os.path.join(cases, name)
     case = Case(config, folder.partition('/variants/')[0], '..', '/variants/' in name and folder)
     before = case.files('files', 'input.xml', 'input.xml')
     removed = case.file('removed', b'').decode().split()
@@ -55,10 +67,7 @@ for name, command, run_env, faults in sweeps:
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
         for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
-            for entry in [*images(), *os.scandir('.')]:
-                if entry.name != 'tmp':
-                    shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
-            materialize(before, '.')
+            reset(before)
             materialize({'count': b'0\n'}, '..')
             first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
             left = state()
@@ -74,6 +83,28 @@ for name, command, run_env, faults in sweeps:
             # A run the fault did not stop: no more points.
             if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
                 break
+
+# Pairs of runs of the first migration at once, the second started at a random point of the
+# first's time: one migrates, the other finds nothing to do. Counted: a document migrated twice, a
+# record of no version, a kept original overwritten.
+case = Case(config, os.path.join(cases, 'apply-first-migration'), '..')
+before = case.files('files', 'input.xml', 'input.xml')
+after = before | case.files('after', 'expected.xml', 'output.xml')
+line = apply[:2] + ['PATH=' + os.path.abspath('../bin')] + apply[3:] + case.file('args').decode().split()
+start = time.monotonic()
+subprocess.run(line, env=env, capture_output=True)
+span, counts, crowded = time.monotonic() - start, [0, 0, 0], []
+for pair in range(40):
+    reset(before)
+    first = subprocess.Popen(line, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(random.uniform(0, span))
+    statuses = (subprocess.run(line, env=env, capture_output=True).returncode, first.wait())
+    left = state()
+    counts[0] += left.get('config.xml') not in (before['config.xml'], after['config.xml'])
+    counts[1] += left.get('config.xml.version') not in (before['config.xml.version'], after['config.xml.version'])
+    counts[2] += left.get('config.xml.v1.0.16-20170810') not in (None, before['config.xml'])
+    if statuses != (0, 0) or left != after:
+        crowded.append(f'pair {pair}: statuses {statuses}, left {sorted(left)}')
 
 # The tool's save over a good file on a small file system, a tmpfs whose room counts in 4 KiB pages:
 # with each number of pages free from none to what the new document takes, the document padded to
@@ -108,7 +139,9 @@ for output, compress in (('config.xml', False), ('a%41.xml', False), ('config.xm
             left, saves = save(pad, compress, output, room), saves + 1
             if new == example or left not in (example, new) or (room == pages(len(new)) and left != new):
                 torn_saves.append(f'{output}{" compressed" * compress} of {len(new)} bytes, {room} pages free: {len(left or b"")} left')
-wrong += torn_saves
-print(f'{tried} runs stopped, by {len(sweeps)} cases: {len(wrong) - len(torn_saves)} left anything but what the case leaves',
-      f'{saves} saves over a good file with little room: {len(torn_saves)} left it neither old nor new', *wrong, sep='\n')
+killed_wrong, wrong = len(wrong), wrong + torn_saves + crowded
+print(f'{tried} runs stopped, by {len(sweeps)} cases: {killed_wrong} left anything but what the case leaves',
+      f'{saves} saves over a good file with little room: {len(torn_saves)} left it neither old nor new',
+      '40 pairs of runs at once: {} migrated twice, {} left a record of no version, {} overwrote the kept '
+      'original'.format(*counts), *wrong, sep='\n')
 sys.exit(1 if wrong or not tried or not saves else 0)
