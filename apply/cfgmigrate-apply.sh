@@ -65,7 +65,6 @@ IMAGE_ROW='@CFGMIGRATE_IMAGE_ROW@'
 umask 077
 nl='
 '
-cr=$(printf '\r')
 
 usage() {
   printf '%s\n' 'Usage: cfgmigrate-apply [-d] [-r] [-u VERSION] CONFIG [TARGET]' \
@@ -261,12 +260,14 @@ valid() {
 
 # Reads the lines "KEY LABEL" of the record or a journal, file $1, into
 # $from, $version and $carried, whatever the last line ends with (no
-# newline, CRLF). A key not among $2 is a state this firmware did not write.
+# newline, CRLF: a control character ending a word is dropped, matched as a
+# class, as $(printf '\r') would start a process at every run). A key not
+# among $2 is a state this firmware did not write.
 fields() {
   local key value
   from= version= carried=
   while read -r key value || [ -n "$key" ]; do
-    key=${key%"$cr"} value=${value%"$cr"}
+    key=${key%[[:cntrl:]]} value=${value%[[:cntrl:]]}
     case " $2 " in
       *" $key "*) eval "$key=\$value" ;;
       *) [ -z "$key" ] || refuse "$1 holds a line '$key' this firmware does not write" ;;
