@@ -24,20 +24,14 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
   fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"
 
 # Each command example of the README and the manual pages names, in a comment
-# beside it, the case folder (or variant) that runs it; its command must be
-# the folder's, whose name says which program runs, or for a router's
-# (openwrt-*) one of its events.
+# beside it, the case folder that runs it; its command must be the folder's,
+# whose name says which program runs.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
-  grep '^ *\(cfgmigrate\(-apply\)\{0,1\} \(-[a-z-]\|v\|config\.\)\|sysupgrade \)' | while read -r line; do
+  grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z-]\|v\|config\.\)' | while read -r line; do
   folder=$source/tests/cases/${line##*tests/cases/}
-  args=$folder/args
-  [ -f "$args" ] || args=${folder%/variants/*}/args
-  [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$args" ] || fail "no case folder named beside: $line"
+  [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"
   program=cfgmigrate
   case $folder in */apply-*) program=cfgmigrate-apply ;; esac
   shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
-  case $folder in
-    */openwrt-*) grep -qxF "$shown" "$args" ;;
-    *) [ "$shown" = "$program $(tr '\n' ' ' <"$args" | sed 's/ *$//')" ] ;;
-  esac || fail "$line" "is not the command of $folder"
+  [ "$shown" = "$program $(tr '\n' ' ' <"$folder/args" | sed 's/ *$//')" ] || fail "$line" "is not the command of $folder"
 done
