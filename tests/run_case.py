@@ -10,8 +10,7 @@
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
-TESTS = os.path.dirname(os.path.abspath(__file__))
-SANDBOX = os.path.join(TESTS, 'sandbox.sh')
+SANDBOX = os.path.join(TESTS := os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
 # tool calls no openlog, so the facility is user's and the ident glibc's
 # program name, or musl's empty one followed by the text cut to fit 1024
@@ -107,17 +106,15 @@ class Case:
 
 
 # The tool as a program, which alone gets the emulator and the preload.
-def wrapper(tool, preload):
-    return f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'.encode()
+wrapper = lambda tool, preload: f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'.encode()
 
 
 # Writes files, NAME: bytes, into folder as programs, in place of any there.
 def programs(folder, files):
     os.makedirs(folder, exist_ok=True)
     for name, data in files.items():
-        if os.path.lexists(path := os.path.join(folder, name)):
-            os.remove(path)
-        pathlib.Path(path).write_bytes(data)
+        (path := pathlib.Path(folder, name)).unlink(missing_ok=True)
+        path.write_bytes(data)
         os.chmod(path, 0o755)
 
 
@@ -198,8 +195,7 @@ def run(config, case):
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
         reader.join()
     streams = {'status': b'%d\n' % done.returncode, 'stdout': done.stdout, 'stderr': done.stderr,
-               'console': read(os.path.join(case.box, 'dev', 'console'), b''), 'syslog': b''.join(lines),
-               'kmsg': read(os.path.join(case.box, 'dev', 'kmsg'), b'')}
+               'syslog': b''.join(lines)} | {name: read(os.path.join(case.box, 'dev', name), b'') for name in ('console', 'kmsg')}
     materialize(streams, os.path.join(case.box, 'streams'))
     return before, streams, why
 
