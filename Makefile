@@ -12,7 +12,7 @@ BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
 # built from Debian's source package by scripts/router-libs.sh busybox.
 BUSYBOX_PACKAGES = gcc make dpkg-dev xz-utils bzip2
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3 \
-	binutils $(BUSYBOX_PACKAGES)
+	binutils strace $(BUSYBOX_PACKAGES)
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
 	hyperfine time valgrind jq
@@ -29,7 +29,7 @@ CROSS_TARGETS ?= $(MULTIARCH_TARGETS) $(ROUTER_TARGETS)
 cross_arch = $(firstword $(subst :, ,$(1)))
 cross_triplet = $(lastword $(subst :, ,$(1)))
 CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk groff-base python3 \
-	binutils $(BUSYBOX_PACKAGES) $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
+	binutils strace $(BUSYBOX_PACKAGES) $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
 	g++-$(call cross_triplet,$(target)) libxml2-dev:$(call cross_arch,$(target))) \
 	$(if $(filter $(ROUTER_TARGETS),$(CROSS_TARGETS)),$(ROUTER_PACKAGES))
 ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils autoconf automake libtool
