@@ -52,7 +52,7 @@
 # This firmware's schema version: the default target, and the newest version
 # it takes a document to be in.
 KNOWN=@CFGMIGRATE_TARGET@
-STORE_NS=@CFGMIGRATE_STORE_NS_BASE@/ns/config/1.0
+STORE_NS=@CFGMIGRATE_STORE_NS@
 # The step table's one-way rows, "FROM TO" each: a downgrade leaves their
 # changes in the document, so an upgrade must never apply them again.
 ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
@@ -411,7 +411,7 @@ convert() {
   else
     cfgmigrate $debug "$1" "$2" "$3" "$4" || status=$?
   fi
-  rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
+  rm -f @CFGMIGRATE_IMAGE_GLOB@
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
   [ -s "$4" ] || fail "cfgmigrate saved nothing to $4"
   cfgmigrate "$2" "$2" "$4" /dev/null || fail "$4 does not parse"
