@@ -3,8 +3,9 @@
 # crash_states crash_states.py CONFIG`. Each flow of case folders runs once under strace; its file
 # operations, replayed over the case's files, give every state a cut can leave on disk under each
 # file-system model below. In each state the documents must be whole (each name the case leaves as
-# before the run or as after it; one it removes is a leftover a run may reuse); booted with the same command, the state must end exactly as the case does, with
-# status 0 and no two names on one file (a stray name a later run would write through).
+# before the run or as after it; one it removes is a leftover a run may reuse); booted with the
+# same command, the state must end exactly as the case does, with status 0 and no two names on
+# one file (a stray name a later run would write through).
 import fnmatch, json, os, re, subprocess, sys
 
 from run_case import Case, companion, materialize, snapshot

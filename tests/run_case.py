@@ -195,8 +195,8 @@ def run(config, case):
     reader.start()
     try:
         program, args = case.command()
-        command = {'cfgmigrate': lambda: tool, 'router': lambda: router(config, case, tool, env),
-                   'cfgmigrate-apply': lambda: companion(config, case.box, tool, env, case.find('bin'))}[program]()
+        command = (router(config, case, tool, env) if program == 'router' else tool if program == 'cfgmigrate'
+                   else companion(config, case.box, tool, env, case.find('bin')))
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL, timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
