@@ -2,9 +2,10 @@
 # The companion's runs cut by a power failure, in the sandbox of `run_case.py CONFIG --exec
 # crash_states crash_states.py CONFIG`. Each flow of case folders runs once under strace; its file
 # operations, replayed over the case's files, give every state a cut can leave on disk under each
-# file-system model below. In each state the documents must be whole (each name as before the run
-# or as after it); booted with the same command, the state must end exactly as the case does, with
-# status 0 and no two names on one file (a stray name a later run would write through).
+# file-system model below. In each state the documents must be whole (each name the case leaves as
+# before the run or as after it; one it removes is a leftover a run may reuse); booted with the
+# same command, the state must end exactly as the case does, with status 0 and no two names on
+# one file (a stray name a later run would write through).
 import fnmatch, json, os, re, subprocess, sys
 
 from run_case import Case, companion, materialize, snapshot
@@ -13,7 +14,8 @@ config = json.load(open(sys.argv[1]))
 tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
 env = {'PATH': os.environ['PATH']} | {k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
 apply = companion(config, '..', tool, env)
-FLOWS = [['apply-first-migration'], ['apply-downgrade-one-way', 'apply-upgrade-after-downgrade']]
+FLOWS = [['apply-first-migration'], ['apply-downgrade-one-way', 'apply-upgrade-after-downgrade'], ['apply-unrecorded'],
+         ['apply-newer-record'], ['apply-backup']]
 STRACE = ['strace', '-f', '-qq', '-y', '-xx', '-s', '1000000000', '-e', 'signal=none', '-o', '../trace', '-e',
           'trace=open,openat,creat,write,writev,pwrite64,sendfile,copy_file_range,splice,rename,renameat,'
           'renameat2,link,linkat,unlink,unlinkat,truncate,ftruncate,fsync,fdatasync,sync,syncfs']
@@ -157,7 +159,7 @@ def lay(names, data):
 # What is wrong with a state a cut left during a step, and with its boot.
 def check(step, names, data):
     line, before, after = step
-    wrong = [f'{path} torn' for path in sorted(set(before) | set(after))
+    wrong = [f'{path} torn' for path in sorted(after)
              if (data[names[path]] if path in names else None) not in (before.get(path), after.get(path))]
     lay(names, data)
     done = subprocess.run(line, env=env, capture_output=True)
@@ -177,7 +179,8 @@ for flow in FLOWS:
     for folder in flow:
         case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', folder), '..')
         before = case.files('files', 'input.xml', 'input.xml', 'links')
-        after = before | case.files('after', 'expected.xml', 'output.xml', 'after-links')
+        after = {path: data for path, data in (before | case.files('after', 'expected.xml', 'output.xml', 'after-links'))
+                 .items() if path not in case.file('removed', b'').decode().split()}
         steps.append((apply + case.command()[1], before, after))
     names = {path: ino for ino, path in enumerate(steps[0][1], 1)}
     data = {ino: steps[0][1][path] for path, ino in names.items()}

@@ -10,7 +10,7 @@
 # CONFIG is the JSON the build writes: tool, emulator, faults, boxes, vendor, store, newest.
 import difflib, glob, json, os, pathlib, re, shlex, shutil, socket, subprocess, sys, threading
 
-SANDBOX = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
+SANDBOX = os.path.join(TESTS := os.path.dirname(os.path.abspath(__file__)), 'sandbox.sh')
 # "<pri>Mmm dd hh:mm:ss ident: text", as the C library's syslog sends it: the
 # tool calls no openlog, so the facility is user's and the ident glibc's
 # program name, or musl's empty one followed by the text cut to fit 1024
@@ -102,11 +102,11 @@ class Case:
     def file(self, name, default=None):
         return fill(self.find(name).get('', default), self.values)
 
-    # Whether the line `run: PROGRAM ARGS` (quoted as sh quotes) runs the companion, and the arguments.
+    # The program of the line `run: PROGRAM ARGS` (quoted as sh quotes), and the arguments.
     def command(self):
         program, *args = shlex.split(self.find('run')[''].decode())
-        assert program in ('cfgmigrate', 'cfgmigrate-apply'), f'run: {program}, not a program of the package'
-        return program == 'cfgmigrate-apply', [fill(os.fsencode(arg), self.values) for arg in args]
+        assert program in ('cfgmigrate', 'cfgmigrate-apply', 'router'), f'run: {program}, not a program of the package'
+        return program, [fill(os.fsencode(arg), self.values) for arg in args]
 
     # The files of a folder of the case, with one given on its own under another name and the
     # symbolic links a file lists, a line each: PATH TARGET.
@@ -117,10 +117,22 @@ class Case:
         return found | ({name: self.file(single)} if self.find(single) else {})
 
 
+# The tool as a program, which alone gets the emulator and the preload.
+wrapper = lambda tool, preload: f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'.encode()
+
+
+# Writes files, NAME: bytes, into folder as programs, in place of any there.
+def programs(folder, files):
+    os.makedirs(folder, exist_ok=True)
+    for name, data in files.items():
+        (path := pathlib.Path(folder, name)).unlink(missing_ok=True)
+        path.write_bytes(data)
+        os.chmod(path, 0o755)
+
+
 # The command that runs the companion in box: the sh of BusyBox as OpenWrt
-# configures it, with a PATH of its applets and the tool, which alone gets the
-# emulator and the preload (taken out of env); a stand-in, NAME: bytes, takes
-# an applet's place.
+# configures it, with a PATH of its applets and the tool (its preload taken
+# out of env); a stand-in, NAME: bytes, takes an applet's place.
 def companion(config, box, tool, env, stand_ins={}):
     busybox, bin, preload = os.path.join(config['busybox'], 'busybox'), os.path.join(box, 'bin'), env.pop('TOOL_PRELOAD', '')
     applets = read(os.path.join(config['busybox'], 'busybox.links')) or sys.exit(
@@ -129,13 +141,28 @@ def companion(config, box, tool, env, stand_ins={}):
     os.makedirs(bin, exist_ok=True)
     for applet in applets.decode().split():
         os.symlink(busybox, os.path.join(bin, os.path.basename(applet)))
-    wrapper = f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'
-    for name, data in ({'cfgmigrate': wrapper.encode()} | stand_ins).items():
-        if os.path.lexists(path := os.path.join(bin, name)):
-            os.remove(path)
-        pathlib.Path(path).write_bytes(data)
-        os.chmod(path, 0o755)
+    programs(bin, {'cfgmigrate': wrapper(tool, preload)} | stand_ins)
     return [busybox, 'env', 'PATH=' + bin, 'sh', config['apply']]
+
+
+# The command that runs the router of `run: router EVENT...`: on that PATH, the
+# images of the newer and the older firmware as the package recipe installs
+# them, with the case's menu options (openwrt-config, NAME=VALUE lines) and
+# each firmware's companion and tool; images/NAME.bin stands for image NAME.
+def router(config, case, tool, env):
+    preload, roms = env.get('TOOL_PRELOAD', ''), os.path.join(case.box, 'roms')
+    command = companion(config, case.box, tool, env)
+    materialize(case.find('images'), roms)
+    for name, firmware in (('newer', config), ('older', config['older'])):
+        stage = os.path.join(case.box, 'stage', name)
+        programs(os.path.join(stage, 'usr/sbin'), {'cfgmigrate': wrapper(tool[:-1] + [firmware['tool']], preload),
+                                                   'cfgmigrate-apply': read(firmware['apply'])})
+        subprocess.run(['make', '-s', '-C', os.path.join(TESTS, '../packaging/openwrt/cfgmigrate'), 'install',
+                        'TOPDIR=' + os.path.join(TESTS, 'openwrt'), f'ROOTFS={roms}/{name}', 'PKG_INSTALL_DIR=' + stage,
+                        f'CONFIG_CFGMIGRATE_DATABASE={case.root}/etc/cfgstore/config.xml'] +
+                       case.file('openwrt-config', b'').decode().split(), check=True)
+    os.symlink(os.path.join(TESTS, 'openwrt/jsonfilter'), os.path.join(case.box, 'bin/jsonfilter'))
+    return command[:3] + ['ROMS=' + roms, 'sh', os.path.join(TESTS, 'openwrt/router')]
 
 
 # Runs the case: the working folder before the run, the streams, and the reason
@@ -167,14 +194,15 @@ def run(config, case):
     reader = threading.Thread(target=receive, args=(log, lines := []))
     reader.start()
     try:
-        apply, args = case.command()
-        command = companion(config, case.box, tool, env, case.find('bin')) if apply else tool
+        program, args = case.command()
+        command = (router(config, case, tool, env) if program == 'router' else tool if program == 'cfgmigrate'
+                   else companion(config, case.box, tool, env, case.find('bin')))
         done, why = sandboxed(case.box, command + args, env=env, stdin=subprocess.DEVNULL, timeout=300)
     finally:
         socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM).sendto(b'', log_path)
         reader.join()
     streams = {'status': b'%d\n' % done.returncode, 'stdout': done.stdout, 'stderr': done.stderr,
-               'console': read(os.path.join(case.box, 'dev', 'console'), b''), 'syslog': b''.join(lines)}
+               'syslog': b''.join(lines)} | {name: read(os.path.join(case.box, 'dev', name), b'') for name in ('console', 'kmsg')}
     materialize(streams, os.path.join(case.box, 'streams'))
     return before, streams, why
 

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs COMMAND with the places a router shares replaced by BOX's own:
-#   /dev                  BOX/dev: console a file, log the socket BOX/log,
+#   /dev                  BOX/dev: console and kmsg files, log the socket BOX/log,
 #                         null, and the links to standard input and output
 #   /tmp                  BOX/root/tmp; where TMP_MOUNT is set, an empty
 #                         tmpfs with those mount options instead
@@ -15,7 +15,7 @@ trap 'echo "sandbox: cannot $BASH_COMMAND" >&2; exit 125' ERR
 box=$1
 shift
 mkdir -p "$box/root/tmp" "$box/dev/.top"
->"$box/dev/console" >"$box/dev/null"
+>"$box/dev/console" >"$box/dev/kmsg" >"$box/dev/null"
 for link in "log:$box/log" fd:/proc/self/fd stdin:fd/0 stdout:fd/1 stderr:fd/2; do
   ln -sfn "${link#*:}" "$box/dev/${link%%:*}"
 done

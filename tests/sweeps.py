@@ -33,7 +33,8 @@ apply[2] = 'PATH=' + os.path.abspath('../shims')
 
 kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
 sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
-          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
+          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade', 'apply-unrecorded',
+           'apply-newer-record', 'apply-backup')]
 # The tool's own save over its input, and over files of a name with a colon or a %XX escape, or of a
 # compressed document (a variant's name has its folder's).
 sweeps += [(name, tool, alone, kills) for name in ('save-output-is-input', 'save-colon/variants/time-stamp',

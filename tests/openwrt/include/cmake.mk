@@ -1,0 +1,1 @@
+# OpenWrt's cmake.mk: the install recipe needs nothing of it.
