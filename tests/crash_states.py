@@ -166,9 +166,7 @@ def check(step, names, data):
     left = snapshot('.', './tmp')
     said = done.stderr.decode().strip().rpartition('\n')[2]
     wrong += [f'the boot exits {done.returncode} ({said})'] * bool(done.returncode)
-    wrong += [f'then {path} ' + ('is left' if path not in after else 'is gone' if path not in left else
-                                 f'holds {left[path]!r}' if len(left[path]) < 60 else f'differs ({len(left[path])} bytes)')
-              for path in sorted(set(left) | set(after)) if left.get(path) != after.get(path)]
+    wrong += [f'then {path} differs' for path in sorted(set(left) | set(after)) if left.get(path) != after.get(path)]
     shared = [path for path in left if os.lstat(path).st_nlink > 1]
     return wrong + [f'then {" and ".join(shared)} are one file'] * bool(shared)
 
@@ -178,10 +176,7 @@ for flow in FLOWS:
     steps = []
     for folder in flow:
         case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', folder), '..')
-        before = case.files('files', 'input.xml', 'input.xml', 'links')
-        after = {path: data for path, data in (before | case.files('after', 'expected.xml', 'output.xml', 'after-links'))
-                 .items() if path not in case.file('removed', b'').decode().split()}
-        steps.append((apply + case.command()[1], before, after))
+        steps.append((apply + case.command()[1], *case.states()))
     names = {path: ino for ino, path in enumerate(steps[0][1], 1)}
     data = {ino: steps[0][1][path] for path, ino in names.items()}
     start, ops = (dict(names), dict(data)), []
@@ -211,12 +206,9 @@ for flow in FLOWS:
             if state not in boots:
                 boots[state] = check(steps[step], names, data)
             if boots[state]:
-                lost = [f'[{j}] {model_ops[j][1]}' for j in range(k) if j not in persisted]
-                shared = {' and '.join(sorted(n for n in names if names[n] == ino)) for ino in names.values()}
-                wrong.append(f'  {flow[step]}: cut after [{k - 1}] {model_ops[k - 1][1] if k else "nothing"}'
-                             + (f', {", ".join(lost)} not persisted' if lost else '')
-                             + ''.join(f', leaving {group} one file' for group in shared if ' and ' in group)
-                             + ': ' + '; '.join(boots[state]))
+                lost = ', '.join(f'[{j}] {model_ops[j][1]}' for j in range(k) if j not in persisted) or 'none'
+                wrong.append(f'  {flow[step]}: cut after [{k - 1}] {model_ops[k - 1][1] if k else "nothing"}, lost {lost}: '
+                             + '; '.join(boots[state]))
 total, violations = (sum(len(result[i]) for result in results.values()) for i in (0, 1))
 print(f'{total} states under {len(MODELS)} models: {violations} violations ({len(boots)} states booted; '
       f'flows {", ".join(" then ".join(flow) for flow in FLOWS)})')

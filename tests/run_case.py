@@ -116,6 +116,12 @@ class Case:
                                                                 self.file(links, b'').splitlines())}
         return found | ({name: self.file(single)} if self.find(single) else {})
 
+    # The working folder's files before the run, and after it as the case expects them.
+    def states(self):
+        before = self.files('files', 'input.xml', 'input.xml', 'links')
+        after = before | self.files('after', 'expected.xml', 'output.xml', 'after-links')
+        return before, {path: data for path, data in after.items() if path not in self.file('removed', b'').decode().split()}
+
 
 # The tool as a program, which alone gets the emulator and the preload.
 wrapper = lambda tool, preload: f'#!/bin/bash\nLD_PRELOAD={preload} exec -a cfgmigrate {shlex.join(tool)} "$@"\n'.encode()

@@ -13,7 +13,7 @@
 # leaves, both with status 0.
 import fnmatch, gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
 
-from run_case import Case, companion, materialize, read, snapshot
+from run_case import Case, companion, materialize, programs, read, snapshot
 
 config = json.load(open(sys.argv[1]))
 tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
@@ -23,9 +23,8 @@ env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] 
 apply = companion(config, '..', tool, env)
 alone = env if config['emulator'] else env | {'LD_PRELOAD': config['faults']}
 # Commands of a pipeline run at once: each takes its number under a lock.
-materialize({'shim': b'#!/bin/sh\n{ /usr/bin/flock 9; read n <"$COUNT"; n=$((n + 1)); echo $n >"$COUNT"; } 9<"$COUNT"\n'
-                     b'[ $n != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'}, '..')
-os.chmod('../shim', 0o755)
+programs('..', {'shim': b'#!/bin/sh\n{ /usr/bin/flock 9; read n <"$COUNT"; n=$((n + 1)); echo $n >"$COUNT"; } 9<"$COUNT"\n'
+                 b'[ $n != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'})
 os.makedirs('../shims')
 for name in os.listdir('../bin'):
     os.symlink(os.path.abspath('../shim'), os.path.join('../shims', name))
@@ -59,10 +58,7 @@ cases = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases')
 for name, command, run_env, faults in sweeps:
     folder = os.path.join(cases, name)
     case = Case(config, folder.partition('/variants/')[0], '..', '/variants/' in name and folder)
-    before = case.files('files', 'input.xml', 'input.xml', 'links')
-    removed = case.file('removed', b'').decode().split()
-    after = {path: data for path, data in (before | case.files('after', 'expected.xml', 'output.xml', 'after-links')).items()
-             if path not in removed}
+    before, after = case.states()
     line = command + case.command()[1]
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
@@ -88,8 +84,7 @@ for name, command, run_env, faults in sweeps:
 # first's time: one migrates, the other finds nothing to do. Counted: a document migrated twice, a
 # record of no version, a kept original overwritten.
 case = Case(config, os.path.join(cases, 'apply-first-migration'), '..')
-before = case.files('files', 'input.xml', 'input.xml', 'links')
-after = before | case.files('after', 'expected.xml', 'output.xml', 'after-links')
+before, after = case.states()
 line = apply[:2] + ['PATH=' + os.path.abspath('../bin')] + apply[3:] + case.command()[1]
 start = time.monotonic()
 subprocess.run(line, env=env, capture_output=True)
