@@ -1,12 +1,12 @@
-// Loading and saving the configuration document.
+// Loading and saving the run's configuration document.
 #pragma once
 
-#include <libxml/tree.h>
+// Parses the run's input file whole into run.document and run.root; both
+// stay null when it does not parse.
+void load_document();
 
-// Parses the input file whole; null when it does not parse.
-xmlDoc *load_document(const char *path);
-
-// Writes the document, UTF-8 and indented, to the run's output path; once
-// memory has run out, nothing is written over it. False when the output was
-// left as it was.
-bool save_document(xmlDoc *document);
+// Removes every white-space-only text node below the run's root, so the
+// saver's indentation replaces the input's, then writes the document,
+// UTF-8 and indented, to the run's output path. Once memory has run out,
+// nothing is written over it. False when the output was left as it was.
+bool save_document();

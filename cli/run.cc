@@ -22,13 +22,13 @@ int cfgmigrate_main(int argc, char **argv) {
   mallopt(M_MXFAST, 0);
 #endif
 
-  run.document = load_document(run.input_path);
+  load_document();
   if (!run.document && !run.out_of_memory) {
     log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
     return 3;
   }
-  int status = migrate_document(run.document, run.source_version, run.target_version);
-  bool written = save_document(run.document);
+  int status = run_migration();
+  bool written = save_document();
   xmlFreeDoc(run.document);
   run.document = nullptr;
   run.root = nullptr;
