@@ -144,7 +144,10 @@ void convert_image(xmlNode *node, const char *tag, int index) {
   decode_hex(text, length, image_bytes);
   if (!convert_through_file(path, size))
     return;
-  xmlNodeSetContent(node, reinterpret_cast<const xmlChar *>(base64_text));
+  // Base64 holds no '&': the text goes in as it is, where xmlNodeSetContent
+  // would scan all of it for references.
+  xmlNodeSetContent(node, nullptr);
+  xmlNodeAddContent(node, reinterpret_cast<const xmlChar *>(base64_text));
 }
 
 void convert_images(const ImageRow &row) {
