@@ -47,6 +47,16 @@ XPathResult xpath_eval(xmlNode *node, const char *expression) {
   return XPathResult(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
 }
 
+xmlNode *xpath_first(xmlNode *node, const char *expression) {
+  xmlNode *first = nullptr;
+  if (first_child_path(node, expression, run.xpath_context, &first))
+    return first;
+  XPathResult result(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
+  first = nodeset_first(result);
+  // A namespace node is a copy the result owns.
+  return first && first->type != XML_NAMESPACE_DECL ? first : nullptr;
+}
+
 int xpath_remove_all(xmlNode *node, const char *expression) {
   XPathResult result = xpath_eval(node, expression);
   if (!result) {
@@ -81,8 +91,7 @@ int xpath_rename_all(xmlNode *node, const char *expression, const char *name) {
 }
 
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size) {
-  XPathResult result = xpath_eval(node, expression);
-  xmlNode *first = nodeset_first(result);
+  xmlNode *first = xpath_first(node, expression);
   XmlText content(first ? xmlNodeGetContent(first) : nullptr);
   if (!buffer || size == 0)
     return;
@@ -94,8 +103,7 @@ void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t 
 
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
                           const char *content) {
-  XPathResult result = xpath_eval(node, expression);
-  add_text_child(nodeset_first(result), name, content);
+  add_text_child(xpath_first(node, expression), name, content);
 }
 
 void add_text_child(xmlNode *parent, const char *name, const char *content) {
