@@ -159,19 +159,17 @@ void convert_images(const ImageRow &row) {
 }
 
 void move_remote_range() {
-  XPathResult any = xpath_eval(run.root, any_marker);
-  if (!nodeset_is_empty(any))
+  if (xpath_first(run.root, any_marker))
     return;
   char start_text[64] = {};
   char end_text[64] = {};
   xpath_get_text(run.root, old_start_leaf, start_text, sizeof start_text);
   xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
-  XPathResult containers = xpath_eval(run.root, range_container);
   xmlNode *range = new_element("start-end-addresses");
   // Without the new element the addresses would have nowhere to go: they stay.
   if (!range)
     return;
-  add_child(nodeset_first(containers), range);
+  add_child(xpath_first(run.root, range_container), range);
   add_text_child(range, "start-address", start_text);
   add_text_child(range, "end-address", end_text);
   // Without a container the new element belongs to nobody.
