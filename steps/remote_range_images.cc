@@ -28,7 +28,7 @@ struct ImageRow {
   const char *tag;
 };
 
-const ImageRow image_rows[] = {
+constexpr ImageRow image_rows[] = {
     {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:background/cpp:content", "bg"},
     {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:logo/cpp:content", "logo"},
 };
@@ -113,22 +113,10 @@ void decode_hex(const char *text, size_t length, unsigned char *bytes) {
     bytes[i] = static_cast<unsigned char>(value[digits[2 * i]] << 4 | value[digits[2 * i + 1]]);
 }
 
-// The node's text content. An image is one long text node, read in place;
-// any other content is concatenated by libxml2 into `copy`.
-const char *text_content(xmlNode *node, XmlText *copy) {
-  if (!node)
-    return nullptr;
-  const xmlNode *only = node->children;
-  if (only && !only->next && only->content &&
-      (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
-    return reinterpret_cast<const char *>(only->content);
-  copy->reset(xmlNodeGetContent(node));
-  return reinterpret_cast<const char *>(copy->get());
-}
-
 void convert_image(xmlNode *node, const char *tag, int index) {
   XmlText copy;
-  const char *text = text_content(node, &copy);
+  // An image is one long text node, read in place.
+  const char *text = node_text(node, &copy);
   if (!text)
     return;
   char path[128];

@@ -19,6 +19,17 @@ bool is_detachable(const xmlNode *node) {
 
 } // namespace
 
+const char *node_text(xmlNode *node, XmlText *copy) {
+  if (!node)
+    return nullptr;
+  const xmlNode *only = node->children;
+  if (only && !only->next && only->content &&
+      (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+    return reinterpret_cast<const char *>(only->content);
+  copy->reset(xmlNodeGetContent(node));
+  return reinterpret_cast<const char *>(copy->get());
+}
+
 int nodeset_count(const xmlXPathObject *result) {
   if (!result || !result->nodesetval)
     return 0;
@@ -91,14 +102,14 @@ int xpath_rename_all(xmlNode *node, const char *expression, const char *name) {
 }
 
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size) {
-  xmlNode *first = xpath_first(node, expression);
-  XmlText content(first ? xmlNodeGetContent(first) : nullptr);
+  XmlText copy;
+  const char *content = node_text(xpath_first(node, expression), &copy);
   if (!buffer || size == 0)
     return;
   // Zeros first: callers compare against literals, and no earlier text stays.
   memset(buffer, 0, size);
   if (content)
-    strncpy(buffer, reinterpret_cast<const char *>(content.get()), size - 1);
+    strncpy(buffer, content, size - 1);
 }
 
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,

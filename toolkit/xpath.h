@@ -23,6 +23,11 @@ struct XmlTextFree {
 // Text libxml2 allocated for the caller, as xmlNodeGetContent returns it.
 using XmlText = std::unique_ptr<xmlChar, XmlTextFree>;
 
+// The node's text, as xmlNodeGetContent gives it: a lone text child's is
+// read in place, anything else is concatenated by libxml2 into `copy`. Null
+// for no node.
+const char *node_text(xmlNode *node, XmlText *copy);
+
 int nodeset_count(const xmlXPathObject *result);
 xmlNode *nodeset_first(const xmlXPathObject *result);
 xmlNode *nodeset_item(const xmlXPathObject *result, int index);
