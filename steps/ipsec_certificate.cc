@@ -34,6 +34,8 @@ void wrap_first(const char *expression) {
 
 } // namespace
 
+const char *const step_ipsec_local_certificate_reads[] = {nullptr};
+
 const char *step_ipsec_local_certificate(int reverse) {
   if (reverse)
     return step_ipsec_local_certificate_row.from_label;

@@ -32,6 +32,9 @@ bool leaf_is_on(const char *expression) {
 
 } // namespace
 
+const char *const step_mgmt_access_reads[] = {lan_rest, remote_rest, lan_netconf, remote_netconf,
+                                              nullptr};
+
 const char *step_mgmt_access(int reverse) {
   if (reverse)
     return step_mgmt_access_row.from_label;

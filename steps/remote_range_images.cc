@@ -169,6 +169,9 @@ void move_remote_range() {
 
 } // namespace
 
+const char *const step_remote_range_and_portal_images_reads[] = {
+    old_start_leaf, old_end_leaf, image_rows[0].expression, image_rows[1].expression, nullptr};
+
 const char *step_remote_range_and_portal_images(int reverse) {
   if (reverse)
     return step_remote_range_and_portal_images_row.from_label;

@@ -31,6 +31,9 @@ constexpr const char *radios[] = {
 
 } // namespace
 
+const char *const step_mac_filter_action_reads[] = {actions_path, nullptr};
+const char *const step_auto_channel_reads[] = {radios[0], radios[1], nullptr};
+
 const char *step_mac_filter_action(int reverse) {
   if (reverse)
     return step_mac_filter_action_row.from_label;
