@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +12,18 @@
 namespace {
 
 const char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12 bits, for whole groups; made on first use.
+char base64_pairs[4096][2];
+bool base64_pairs_made;
+
+void make_base64_pairs() {
+  for (unsigned bits = 0; bits < 4096; ++bits) {
+    base64_pairs[bits][0] = base64_alphabet[bits >> 6];
+    base64_pairs[bits][1] = base64_alphabet[bits & 0x3F];
+  }
+  base64_pairs_made = true;
+}
 
 // A stream that could not be had for want of memory must not pass for an
 // unreadable file: the run then saves nothing.
@@ -23,6 +36,8 @@ int32_t cannot_read(const char *path) {
 // Encodes what `file` holds from its position on, then closes it: the
 // stream must not outlive this call.
 int32_t encode_and_close(FILE *file, char *out, int32_t limit) {
+  if (!base64_pairs_made)
+    make_base64_pairs();
   // Unbuffered, so each read goes straight into the block.
   setvbuf(file, nullptr, _IONBF, 0);
   unsigned char block[65536];
@@ -40,15 +55,14 @@ int32_t encode_and_close(FILE *file, char *out, int32_t limit) {
     while (in < end && n + 1 < limit) {
       // Whole groups, three bytes to four characters: as many as the block
       // holds whose four characters all come before the NUL's byte.
-      size_t groups = position == 0 ? std::min<int64_t>((end - in) / 3, (int64_t{limit} - n - 1) / 4) : 0;
+      size_t groups =
+          position == 0 ? std::min<int64_t>((end - in) / 3, (int64_t{limit} - n - 1) / 4) : 0;
       if (groups > 0) {
         char *text = out + n;
         for (const unsigned char *last = in + 3 * groups; in < last; in += 3, text += 4) {
           unsigned group = unsigned{in[0]} << 16 | unsigned{in[1]} << 8 | in[2];
-          text[0] = base64_alphabet[group >> 18];
-          text[1] = base64_alphabet[(group >> 12) & 0x3F];
-          text[2] = base64_alphabet[(group >> 6) & 0x3F];
-          text[3] = base64_alphabet[group & 0x3F];
+          memcpy(text, base64_pairs[group >> 12], 2);
+          memcpy(text + 2, base64_pairs[group & 0xFFF], 2);
         }
         n += static_cast<int32_t>(4 * groups);
         continue;
