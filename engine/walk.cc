@@ -4,6 +4,7 @@
 
 #include "engine/step_table.h"
 #include "engine/version.h"
+#include "toolkit/child_path.h"
 #include "toolkit/log.h"
 #include "toolkit/run_state.h"
 
@@ -66,6 +67,7 @@ int run_migration() {
     log_info("cfgmigrate(%d): same version, do nothing", __LINE__);
   xmlXPathFreeContext(run.xpath_context);
   run.xpath_context = nullptr;
+  forget_child_paths();
   return 0;
 }
 

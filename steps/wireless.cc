@@ -8,19 +8,20 @@ namespace {
 
 const xmlChar *xml(const char *text) { return reinterpret_cast<const xmlChar *>(text); }
 
-// Every SSID's filters, and every action of their filtered-MAC entries.
 const char filters_path[] = "./wifi:wlans/wifi:ssid/wifi:mac-filter";
-const char actions_path[] = "./wifi:wlans/wifi:ssid/wifi:mac-filter/wifi:filtered-macs/wifi:action";
+// Relative to a filter.
+const char action_path[] = "wifi:filtered-macs/wifi:action";
 
 // The filter's action is that of its first filtered-MAC entry, "block"
 // when no entry has one.
-void add_filter_action(xmlNode *filter, xmlNode *first_action) {
-  if (!first_action) {
+void add_filter_action(xmlNode *filter) {
+  xmlNode *action = xpath_first(filter, action_path);
+  if (!action) {
     xmlNewTextChild(filter, nullptr, xml("action"), xml("block"));
     return;
   }
   XmlText copy;
-  xmlNewTextChild(filter, nullptr, xml("action"), xml(node_text(first_action, &copy)));
+  xmlNewTextChild(filter, nullptr, xml("action"), xml(node_text(action, &copy)));
 }
 
 // WLAN0 first, then WLAN1; the names are part of the schema, not inputs.
@@ -31,32 +32,25 @@ constexpr const char *radios[] = {
 
 } // namespace
 
-const char *const step_mac_filter_action_reads[] = {actions_path, nullptr};
+const char *const step_mac_filter_action_reads[] = {action_path, nullptr};
 const char *const step_auto_channel_reads[] = {radios[0], radios[1], nullptr};
 
 const char *step_mac_filter_action(int reverse) {
   if (reverse)
     return step_mac_filter_action_row.from_label;
 
-  // Both in document order: an SSID's filters are neighbours, and so are a
-  // filter's actions, which come in the filters' order.
+  // Every SSID's filters at once, in document order: those of one SSID are
+  // neighbours.
   XPathResult filters = xpath_eval(run.root, filters_path);
-  XPathResult actions = xpath_eval(run.root, actions_path);
   int count = nodeset_count(filters);
-  int next_action = 0;
-  for (int i = 0; i < count; ++i) {
+  for (int i = count - 1; i >= 0; --i) {
     xmlNode *filter = nodeset_item(filters, i);
-    xmlNode *first_action = nullptr;
-    for (xmlNode *action; (action = nodeset_item(actions, next_action)) &&
-                          action->parent->parent == filter;
-         ++next_action)
-      first_action = first_action ? first_action : action;
     // An SSID with no filter, or more than the schema allows: nothing to
     // derive from.
     bool alone = (i == 0 || nodeset_item(filters, i - 1)->parent != filter->parent) &&
                  (i + 1 == count || nodeset_item(filters, i + 1)->parent != filter->parent);
     if (alone)
-      add_filter_action(filter, first_action);
+      add_filter_action(filter);
   }
   return step_mac_filter_action_row.to_label;
 }

@@ -107,11 +107,13 @@ int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
 
 // The short local name first: the namespace URIs are long and shared by
 // most siblings, so comparing them first costs the most and decides least.
-bool matches(const xmlNode *node, Name &name) {
+[[gnu::always_inline]] inline bool matches(const xmlNode *node, Name &name) {
   if (node->type != XML_ELEMENT_NODE || !node->ns)
     return false;
   if (node->name != name.equal_local) {
-    if (!xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local)))
+    // Siblings of other names mostly differ in their first letter.
+    if (node->name[0] != name.local[0] ||
+        !xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local)))
       return false;
     name.equal_local = node->name;
   }
@@ -149,11 +151,24 @@ Test run_test(const xmlNode *element, Step &step) {
 // A walk in document order: depth first along the steps, each node's
 // children in order. Matches go to `set`, or only the first to `first`.
 struct Walk {
-  Step steps[max_steps];
+  Step *steps;
   int count;
   xmlNodeSet *set;
   xmlNode *first;
 };
+
+// The last path parsed, kept: a step that asks it of each of thousands of
+// nodes parses it once. Known by its text's address and context and checked
+// against a copy of the text; forget_child_paths drops it with the context.
+struct Parsed {
+  const char *expression;
+  const xmlXPathContext *context;
+  char text[128];
+  Step steps[max_steps];
+  int count;
+};
+
+Parsed parsed;
 
 enum class Outcome { go_on, stop, decline };
 
@@ -190,8 +205,28 @@ bool walk_path(xmlNode *node, const char *expression, xmlXPathContext *context, 
   if (!node || !expression || !context || node->type != XML_ELEMENT_NODE ||
       node->doc != context->doc)
     return false;
-  walk.count = parse_path(expression, context, walk.steps);
-  return walk.count > 0 && visit(walk, node, 0) != Outcome::decline;
+  if (expression != parsed.expression || context != parsed.context ||
+      strcmp(expression, parsed.text) != 0) {
+    parsed.expression = nullptr;
+    parsed.count = parse_path(expression, context, parsed.steps);
+    size_t length = strlen(expression);
+    if (parsed.count > 0 && length < sizeof parsed.text) {
+      memcpy(parsed.text, expression, length + 1);
+      parsed.expression = expression;
+      parsed.context = context;
+    }
+  }
+  if (parsed.count == 0)
+    return false;
+  // What was found equal in an earlier walk may have been freed since.
+  for (int i = 0; i < parsed.count; ++i) {
+    Step &step = parsed.steps[i];
+    step.element.equal_local = step.tested.equal_local = nullptr;
+    step.element.equal_ns = step.tested.equal_ns = nullptr;
+  }
+  walk.steps = parsed.steps;
+  walk.count = parsed.count;
+  return visit(walk, node, 0) != Outcome::decline;
 }
 
 } // namespace
@@ -218,3 +253,5 @@ bool first_child_path(xmlNode *node, const char *expression, xmlXPathContext *co
   *first = walk.first;
   return true;
 }
+
+void forget_child_paths() { parsed.expression = nullptr; }

@@ -21,3 +21,6 @@ xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathC
 // (null when there is none), false where eval_child_path gives null.
 bool first_child_path(xmlNode *node, const char *expression, xmlXPathContext *context,
                       xmlNode **first);
+
+// Drops what was kept of the paths walked: called as their context goes.
+void forget_child_paths();
