@@ -9,7 +9,7 @@
 #include <libxml/parser.h>
 
 #include "cli/safe_save.h"
-#include "engine/step_table.h"
+#include "engine/walk.h"
 #include "toolkit/log.h"
 #include "toolkit/run_state.h"
 
@@ -50,8 +50,8 @@ constexpr int parse_options = XML_PARSE_COMPACT;
 // - What stays, and what a step adds, strip_blank_nodes removes after the
 //   walk.
 struct ReadName {
-  const xmlChar *local; // from the parser's dictionary, as element names are
-  const char *uri;
+  const xmlChar *local;
+  const xmlChar *uri;
   const xmlChar *equal_uri; // a namespace name last found equal to `uri`
 };
 
@@ -68,7 +68,7 @@ struct BlankDrop {
   xmlNode *maybe_blank;
   // Elements runs were in lately, and whether a step reads their text.
   Seen seen[16];
-  // A read path of a form not understood here: nothing is dropped.
+  // Which elements the steps read is not known: nothing is dropped.
   bool keep_all;
   int name_count;
   ReadName names[32];
@@ -90,88 +90,24 @@ unsigned name_hash(const xmlChar *name) {
   return drop.name_bits[hash / 64] >> hash % 64 & 1;
 }
 
-const NamespaceBinding *binding_of(const char *prefix, size_t length) {
-  for (const NamespaceBinding *binding = namespace_table; binding->prefix; ++binding) {
-    if (strlen(binding->prefix) == length && memcmp(binding->prefix, prefix, length) == 0)
-      return binding;
-  }
-  return nullptr;
-}
-
-bool is_name_char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '-' || c == '.';
-}
-
-// "prefix:local" at *cursor, noted as read when `read`.
-bool note_qname(const char **cursor, bool read, xmlDict *dict) {
-  const char *prefix = *cursor;
-  const char *colon = prefix;
-  while (is_name_char(*colon))
-    ++colon;
-  const char *local = colon + 1;
-  const char *end = local;
-  while (is_name_char(*end))
-    ++end;
-  if (*colon != ':' || colon == prefix || end == local)
-    return false;
-  *cursor = end;
-  const NamespaceBinding *binding = binding_of(prefix, static_cast<size_t>(colon - prefix));
-  // A prefix the table lacks fails the step's query: it reads nothing.
-  if (!read || !binding)
-    return true;
-  if (drop.name_count == sizeof drop.names / sizeof drop.names[0]) {
+// An element whose text a step reads, its names interned in the parser's
+// dictionary, as the parser's names of elements are.
+void note_read_element(const xmlChar *uri, const char *local, void *dictionary) {
+  auto *dict = static_cast<xmlDict *>(dictionary);
+  const xmlChar *name = xmlDictLookup(dict, reinterpret_cast<const xmlChar *>(local), -1);
+  uri = xmlDictLookup(dict, uri, -1);
+  // Out of memory (the walk will not run), or more names than are kept.
+  if (!name || !uri || drop.name_count == sizeof drop.names / sizeof drop.names[0]) {
     drop.keep_all = true;
-    return true;
+    return;
   }
-  const xmlChar *interned =
-      xmlDictLookup(dict, reinterpret_cast<const xmlChar *>(local), static_cast<int>(end - local));
-  // Out of memory: the walk will not run.
-  drop.keep_all = drop.keep_all || !interned;
   for (int i = 0; i < drop.name_count; ++i) {
-    if (drop.names[i].local == interned && drop.names[i].uri == binding->uri)
-      return true;
-  }
-  drop.names[drop.name_count++] = {interned, binding->uri, nullptr};
-  unsigned hash = name_hash(interned);
-  drop.name_bits[hash / 64] |= uint64_t{1} << hash % 64;
-  return true;
-}
-
-// The element a child path ("./p:a/p:b[p:c='text']") ends in and those its
-// tests compare; any other form keeps every blank.
-void note_read_path(const char *path, xmlDict *dict) {
-  const char *cursor = path[0] == '.' && path[1] == '/' ? path + 2 : path;
-  for (;;) {
-    const char *step = cursor;
-    if (!note_qname(&cursor, false, dict))
-      break;
-    if (*cursor == '[') {
-      ++cursor;
-      if (!note_qname(&cursor, true, dict) || *cursor != '=' ||
-          (cursor[1] != '\'' && cursor[1] != '"'))
-        break;
-      const char *close = strchr(cursor + 2, cursor[1]);
-      if (!close || close[1] != ']')
-        break;
-      cursor = close + 2;
-    }
-    if (*cursor == '\0') {
-      note_qname(&step, true, dict);
+    if (drop.names[i].local == name && drop.names[i].uri == uri)
       return;
-    }
-    if (*cursor != '/')
-      break;
-    ++cursor;
   }
-  drop.keep_all = true;
-}
-
-void note_read_names(xmlDict *dict) {
-  for (int i = 0; i < step_count; ++i) {
-    for (const char *const *path = step_table[i].reads; *path; ++path)
-      note_read_path(*path, dict);
-  }
+  drop.names[drop.name_count++] = {name, uri, nullptr};
+  unsigned hash = name_hash(name);
+  drop.name_bits[hash / 64] |= uint64_t{1} << hash % 64;
 }
 
 bool is_read(const xmlChar *local, const xmlChar *uri) {
@@ -181,7 +117,7 @@ bool is_read(const xmlChar *local, const xmlChar *uri) {
     ReadName &name = drop.names[i];
     if (name.local != local)
       continue;
-    if (uri == name.equal_uri || xmlStrEqual(uri, reinterpret_cast<const xmlChar *>(name.uri))) {
+    if (uri == name.equal_uri || xmlStrEqual(uri, name.uri)) {
       name.equal_uri = uri;
       return true;
     }
@@ -291,9 +227,10 @@ bool is_parent_read(const xmlNode *parent) {
   return seen_slot(parent).read;
 }
 
-// Any piece that may begin a blank run of the document's own text: true
-// when it is dropped or made a node here.
-[[gnu::noinline]] bool took_blank(xmlParserCtxt *parser, const xmlChar *text, int length) {
+// Any piece that may begin a run of the document's own text, `blank` when
+// it is white space alone: true when it is dropped or made a node here.
+[[gnu::noinline]] bool took_blank(xmlParserCtxt *parser, const xmlChar *text, int length,
+                                  bool blank) {
   if (parser != drop.parser)
     return false;
   xmlNode *parent = parser->node;
@@ -304,7 +241,7 @@ bool is_parent_read(const xmlNode *parent) {
     return false;
   if (drop.maybe_blank)
     settle_maybe_blank();
-  if (!is_blank(text, length) || is_parent_read(parent))
+  if (!blank || is_parent_read(parent))
     return false;
   if (is_markup_next(parser, text, length) && !(last && last->type == XML_CDATA_SECTION_NODE))
     return true;
@@ -314,27 +251,25 @@ bool is_parent_read(const xmlNode *parent) {
   return true;
 }
 
-// The commonest piece by far, which took_blank would drop, told with
-// fewer tests: indentation before markup, nothing pending, after neither
-// text nor CDATA, in an element no step reads.
-[[gnu::always_inline]] inline bool is_plain_indentation(const xmlParserCtxt *parser,
-                                                        const xmlChar *text, int length) {
-  const xmlNode *parent = parser->node;
-  if (parser != drop.parser || !parent || drop.maybe_blank || parser->inputNr != 1)
-    return false;
-  const xmlNode *last = parent->last;
-  return !(last && (last->type == XML_TEXT_NODE || last->type == XML_CDATA_SECTION_NODE)) &&
-         is_markup_next(parser, text, length) && is_blank(text, length) && told_read(parent) == 0;
-}
-
-[[gnu::noinline]] void on_piece(void *context, const xmlChar *text, int length) {
-  if (!took_blank(static_cast<xmlParserCtxt *>(context), text, length))
+[[gnu::noinline]] void on_piece(void *context, const xmlChar *text, int length, bool blank) {
+  if (!took_blank(static_cast<xmlParserCtxt *>(context), text, length, blank))
     xmlSAX2Characters(context, text, length);
 }
 
+// The commonest piece by far, white space that took_blank would drop, told
+// with fewer tests: before markup, nothing pending, after neither text nor
+// CDATA, in an element no step reads.
 [[gnu::noinline]] void on_blank_start(void *context, const xmlChar *text, int length) {
-  if (!is_plain_indentation(static_cast<xmlParserCtxt *>(context), text, length))
-    on_piece(context, text, length);
+  const auto *parser = static_cast<const xmlParserCtxt *>(context);
+  const xmlNode *parent = parser->node;
+  bool blank = is_blank(text, length);
+  if (blank && parser == drop.parser && parent && !drop.maybe_blank && parser->inputNr == 1) {
+    const xmlNode *last = parent->last;
+    if (!(last && (last->type == XML_TEXT_NODE || last->type == XML_CDATA_SECTION_NODE)) &&
+        is_markup_next(parser, text, length) && told_read(parent) == 0)
+      return;
+  }
+  on_piece(context, text, length, blank);
 }
 
 // Most pieces are words: one look at their first byte passes them on
@@ -343,7 +278,7 @@ void on_characters(void *context, const xmlChar *text, int length) {
   if (length > 0 && text[0] <= ' ')
     return on_blank_start(context, text, length);
   if (drop.maybe_blank)
-    return on_piece(context, text, length);
+    return on_piece(context, text, length, false);
   return xmlSAX2Characters(context, text, length);
 }
 
@@ -398,7 +333,8 @@ void load_document() {
   parser->sax->ignorableWhitespace = on_characters;
   drop = BlankDrop{};
   drop.parser = parser;
-  note_read_names(parser->dict);
+  if (!note_read_elements(note_read_element, parser->dict))
+    drop.keep_all = true;
   // From 2.13.1 xmlReadFile alone takes "-" for standard input. The
   // libxml2 running decides: 2.9 to 2.13 share a soname.
   if (strcmp(run.input_path, "-") == 0 && atoi(xmlParserVersion) >= 21301)

@@ -71,6 +71,22 @@ int run_migration() {
   return 0;
 }
 
+bool note_read_elements(void (*note)(const xmlChar *uri, const char *local, void *data),
+                        void *data) {
+  // The paths' prefixes, as the walk's context binds them.
+  xmlXPathContext *context = xmlXPathNewContext(nullptr);
+  if (!context)
+    return false;
+  register_namespaces(context);
+  bool known = true;
+  for (int i = 0; i < step_count; ++i) {
+    for (const char *const *path = step_table[i].reads; *path; ++path)
+      known = child_path_read_names(*path, context, note, data) && known;
+  }
+  xmlXPathFreeContext(context);
+  return known;
+}
+
 // Both directions use the upgrade window on to-labels, rows named in
 // ascending order.
 int check_migration() {

@@ -131,6 +131,10 @@ enum class Test { fails, passes, undecided };
 // for a child that is empty or holds one text that value is plain. Any
 // other content (elements, entity references) is left to libxml2.
 Test run_test(const xmlNode *element, Step &step) {
+  // The element matched a name of this namespace: a child in the element's
+  // own namespace declaration matches it too.
+  if (step.tested.uri == step.element.uri)
+    step.tested.equal_ns = element->ns;
   for (const xmlNode *child = element->children; child; child = child->next) {
     if (!matches(child, step.tested))
       continue;
@@ -174,6 +178,9 @@ enum class Outcome { go_on, stop, decline };
 
 Outcome visit(Walk &walk, const xmlNode *parent, int depth) {
   Step &step = walk.steps[depth];
+  // Likewise the children of a parent that matched this namespace.
+  if (depth > 0 && step.element.uri == walk.steps[depth - 1].element.uri)
+    step.element.equal_ns = parent->ns;
   for (xmlNode *child = parent->children; child; child = child->next) {
     if (!matches(child, step.element))
       continue;
@@ -252,6 +259,20 @@ bool first_child_path(xmlNode *node, const char *expression, xmlXPathContext *co
     return false;
   *first = walk.first;
   return true;
+}
+
+bool child_path_read_names(const char *expression, xmlXPathContext *context,
+                           void (*note)(const xmlChar *uri, const char *local, void *data),
+                           void *data) {
+  Step steps[max_steps];
+  int count = parse_path(expression, context, steps);
+  for (int i = 0; i < count; ++i) {
+    if (steps[i].has_test)
+      note(steps[i].tested.uri, steps[i].tested.local, data);
+  }
+  if (count > 0)
+    note(steps[count - 1].element.uri, steps[count - 1].element.local, data);
+  return count > 0;
 }
 
 void forget_child_paths() { parsed.expression = nullptr; }

@@ -22,5 +22,13 @@ xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathC
 bool first_child_path(xmlNode *node, const char *expression, xmlXPathContext *context,
                       xmlNode **first);
 
+// For a path of that form whose matches' text is read: calls `note` with the
+// namespace URI and local name of the element it ends in and of each one
+// its tests compare. False, noting nothing, for a path of another form or
+// a prefix `context` does not know.
+bool child_path_read_names(const char *expression, xmlXPathContext *context,
+                           void (*note)(const xmlChar *uri, const char *local, void *data),
+                           void *data);
+
 // Drops what was kept of the paths walked: called as their context goes.
 void forget_child_paths();
