@@ -37,16 +37,17 @@ constexpr int parse_options = XML_PARSE_COMPACT;
 //   node is a run of pieces with nothing else between them. A white-space
 //   piece that starts a run is dropped when the next input byte is '<':
 //   markup follows, so the run is that piece alone. Any other white-space
-//   piece that starts a run is made a node as usual, and removed as soon as
-//   the run is over (an element starts or ends, or another run starts) if
-//   it is still white space alone. After a CDATA section the node is made
-//   either way: libxml2 2.9 would join that section with a next one.
+//   piece that starts a run is made a node as usual and, once the run is
+//   over (the next run starts, or the parse ends), removed if it is still
+//   white space alone. After a CDATA section the node is made either way:
+//   libxml2 2.9 would join that section with a next one.
 // - A step reads the tree through element names and through the text of
-//   the elements its handler_reads name (steps/steps.h). Inside those,
-//   white space stays until the walk is over; so it does in an entity's
-//   content, which is read through every reference to it. Text read
-//   nowhere else, and new nodes placed after or under elements, the walk
-//   does the same with the blank nodes or without them.
+//   the elements its handler_reads name (steps/steps.h, listed by
+//   note_read_elements). Inside those, white space stays until the walk is
+//   over; so it does in an entity's content, which is read through every
+//   reference to it. Text read nowhere else, and new nodes placed after or
+//   under elements, the walk does the same with the blank nodes or
+//   without them.
 // - What stays, and what a step adds, strip_blank_nodes removes after the
 //   walk.
 struct ReadName {
@@ -213,7 +214,7 @@ bool is_inside_read(const xmlNode *element) {
   if (slot.element == parent)
     return slot.read;
   const Seen &around = seen_slot(parent->parent);
-  if (around.element != parent->parent || may_be_read(parent->name))
+  if (!parent->parent || around.element != parent->parent || may_be_read(parent->name))
     return -1;
   slot = {parent, around.read};
   return slot.read;
