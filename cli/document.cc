@@ -285,39 +285,86 @@ void on_characters(void *context, const xmlChar *text, int length) {
 
 } // namespace
 
+namespace {
+
+// Text of which the first byte is no white space is not blank.
+[[gnu::always_inline]] inline bool may_be_blank(const xmlNode *node) {
+  return (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) &&
+         (!node->content || node->content[0] <= ' ');
+}
+
+// One step of the walk of the subtree under `top` (parent, child): false
+// once it is over. A leaf of one word, as most are, is passed over.
+[[gnu::always_inline]] inline bool strip_step(const xmlNode *top, xmlNode *&parent,
+                                              xmlNode *&child) {
+  if (!child) {
+    if (parent == top)
+      return false;
+    child = parent->next;
+    parent = parent->parent;
+    return true;
+  }
+  xmlNode *next = child->next;
+  xmlNode *first = child->children;
+  if (child->type == XML_ELEMENT_NODE && first) {
+    if (first->next || first->children || may_be_blank(first)) {
+      parent = child;
+      next = first;
+    }
+  } else if (may_be_blank(child) && xmlIsBlankNode(child)) {
+    xmlUnlinkNode(child);
+    xmlFreeNode(child);
+  }
+  child = next;
+  return true;
+}
+
+} // namespace
+
 // Only elements own their children: an entity reference's are the entity's
 // own content, shared by every reference to it.
 void strip_blank_nodes(xmlNode *root) {
   if (!root)
     return;
-  // Text of which the first byte is no white space is not blank.
-  auto may_be_blank = [](const xmlNode *node) {
-    return (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) &&
-           (!node->content || node->content[0] <= ' ');
-  };
-  xmlNode *parent = root;
-  xmlNode *child = root->children;
+  // The walk is bound by memory: two of the root's children are walked at
+  // once, a node of each in turn, so one's node is fetched while the other's
+  // is looked at.
+  xmlNode *tops[2] = {nullptr, nullptr}, *parents[2], *children[2];
+  xmlNode *next_top = root->children;
   for (;;) {
-    if (!child) {
-      if (parent == root)
-        return;
-      child = parent->next;
-      parent = parent->parent;
-      continue;
-    }
-    xmlNode *next = child->next;
-    xmlNode *first = child->children;
-    if (child->type == XML_ELEMENT_NODE && first) {
-      // A leaf of one word, as most are, is passed over.
-      if (first->next || first->children || may_be_blank(first)) {
-        parent = child;
-        next = first;
+    for (int i = 0; i < 2; ++i) {
+      if (tops[i])
+        continue;
+      // The root's own text is looked at where it stands.
+      while (next_top && !(next_top->type == XML_ELEMENT_NODE && next_top->children)) {
+        xmlNode *top = next_top;
+        next_top = top->next;
+        if (may_be_blank(top) && xmlIsBlankNode(top)) {
+          xmlUnlinkNode(top);
+          xmlFreeNode(top);
+        }
       }
-    } else if (may_be_blank(child) && xmlIsBlankNode(child)) {
-      xmlUnlinkNode(child);
-      xmlFreeNode(child);
+      if (next_top) {
+        tops[i] = parents[i] = next_top;
+        children[i] = next_top->children;
+        next_top = next_top->next;
+      }
     }
-    child = next;
+    if (!tops[0] && !tops[1])
+      return;
+    bool first_on = tops[0], second_on = tops[1];
+    while (first_on && second_on) {
+      first_on = strip_step(tops[0], parents[0], children[0]);
+      second_on = strip_step(tops[1], parents[1], children[1]);
+    }
+    while (first_on && !tops[1] && !next_top)
+      first_on = strip_step(tops[0], parents[0], children[0]);
+    while (second_on && !tops[0] && !next_top)
+      second_on = strip_step(tops[1], parents[1], children[1]);
+    if (!first_on)
+      tops[0] = nullptr;
+    if (!second_on)
+      tops[1] = nullptr;
   }
 }
 
