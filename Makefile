@@ -8,8 +8,11 @@ CMAKE_FLAGS += -DCFGMIGRATE_WERROR=ON
 endif
 
 BUILD_PACKAGES = g++ make cmake pkg-config libxml2-dev
+# The companion's tests run under BusyBox with OpenWrt's default options,
+# built from Debian's source package by scripts/router-libs.sh busybox.
+BUSYBOX_PACKAGES = gcc make dpkg-dev xz-utils bzip2
 TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils mawk groff-base python3 \
-	binutils busybox
+	binutils strace $(BUSYBOX_PACKAGES)
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
 	hyperfine time valgrind jq zlib1g-dev dpkg-dev xz-utils
@@ -26,7 +29,7 @@ CROSS_TARGETS ?= $(MULTIARCH_TARGETS) $(ROUTER_TARGETS)
 cross_arch = $(firstword $(subst :, ,$(1)))
 cross_triplet = $(lastword $(subst :, ,$(1)))
 CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk groff-base python3 \
-	binutils busybox $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
+	binutils strace $(BUSYBOX_PACKAGES) $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
 	g++-$(call cross_triplet,$(target)) libxml2-dev:$(call cross_arch,$(target))) \
 	$(if $(filter $(ROUTER_TARGETS),$(CROSS_TARGETS)),$(ROUTER_PACKAGES))
 ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils autoconf automake libtool
@@ -45,7 +48,7 @@ NS_BUILD ?= build-ns
 NS_FLAGS = -DCFGMIGRATE_VENDOR_NS_BASE=http://vendor.example \
   -DCFGMIGRATE_STORE_NS_BASE=http://store.example/cfg
 
-.PHONY: all build deps test-deps test sanitized-build namespace-build demo bench clean \
+.PHONY: all build deps test-deps openwrt-busybox test sanitized-build namespace-build demo bench clean \
 	cross-deps cross-test
 
 # Parallel work is cmake's and ctest's (-j $(JOBS)); the targets run in the
@@ -59,6 +62,11 @@ deps:
 
 test-deps:
 	@scripts/ensure-deps.sh $(TEST_PACKAGES)
+
+# Built once into the cache of scripts/router-libs.sh; the companion runs
+# natively in cross builds too.
+openwrt-busybox:
+	@scripts/router-libs.sh busybox
 
 build:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
@@ -77,7 +85,7 @@ namespace-build:
 # the outputs ctest keeps.
 SKIPPED = awk '/^no sandbox: / {n++; why = $$0} END {if (n) print n " tests skipped (" why ")"}'
 
-test: test-deps build sanitized-build namespace-build
+test: test-deps openwrt-busybox build sanitized-build namespace-build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@$(SKIPPED) $(BUILD)/Testing/Temporary/LastTest.log
 	$(SANITIZER_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
@@ -89,7 +97,7 @@ test: test-deps build sanitized-build namespace-build
 # the emulator; `make cross-test-armhf` one of them.
 cross-test: $(foreach target,$(CROSS_TARGETS),cross-test-$(call cross_arch,$(target)))
 
-cross-test-%: cross-deps
+cross-test-%: cross-deps openwrt-busybox
 	$(if $(filter $*:%,$(ROUTER_TARGETS)),scripts/router-libs.sh $*)
 	cmake -S . -B build-$* $(CMAKE_FLAGS) \
 		-DCMAKE_TOOLCHAIN_FILE=cmake/$(call cross_triplet,$(filter $*:%,$(CROSS_TARGETS))).cmake >/dev/null

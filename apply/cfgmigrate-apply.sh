@@ -13,7 +13,28 @@
 # LABEL" when the document still holds the one-way changes of that newer
 # version); CONFIG.LABEL, the document as it was in version LABEL, kept before
 # each migration (one per label, the newest); CONFIG.journal, the migration in
-# progress; CONFIG.new and CONFIG.tmp while it runs.
+# progress ("from LABEL", then the record to write). A CONFIG that is a
+# symbolic link is replaced where it leads: DOC below, CONFIG itself otherwise.
+#
+# What a migration writes, in this order, each step synced before the next:
+#   1. CONFIG.LABEL      put: CONFIG's bytes
+#   2. CONFIG.journal    put
+#   3. DOC.new           removed, then cp -p DOC, emptied; cfgmigrate saves
+#                        into it (its own temporary file, fsync and rename)
+#   4. DOC               mv -f DOC.new DOC
+#   5. CONFIG.version    put
+#   6. CONFIG.journal    removed
+# put writes CONFIG.tmp (removed first), syncs, renames it over the file and
+# syncs again; -s is one put of the record. No name is opened for writing
+# without being removed first: a power cut inside a rename on JFFS2 leaves
+# both names on one file, so CONFIG.tmp or DOC.new may name the journal, a
+# kept document or DOC itself. A run finding a journal starts at step 3; a
+# run that fails removes DOC.new, CONFIG.tmp and a journal it wrote itself
+# (synced). Before step 1 or 3 of a migration across the image row, a file
+# made in /tmp by mktemp is removed at once.
+#
+# One run at a time: each holds a lock (flock) on CONFIG's folder until it
+# ends, and a second run waits for it.
 #
 # Runs under BusyBox ash with the applets of OpenWrt's default BusyBox.
 # Exit status: 0 CONFIG is in TARGET; 1 failed, CONFIG and its record as they
@@ -24,11 +45,14 @@ STORE_NS=@CFGMIGRATE_STORE_NS_BASE@/ns/config/1.0
 # The step table's one-way rows, "FROM TO" each: a downgrade leaves their
 # changes in the document, so an upgrade must never apply them again.
 ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
+# The row whose edit writes the portal images to /tmp, "FROM TO".
+IMAGE_ROW='@CFGMIGRATE_IMAGE_ROW@'
 
 # Every file this writes may hold the configuration's secrets.
 umask 077
 nl='
 '
+cr=$(printf '\r')
 
 usage() {
   printf '%s\n' 'Usage: cfgmigrate-apply [-d] CONFIG [TARGET]' \
@@ -48,21 +72,27 @@ refuse() {
 }
 
 # A journal an earlier run left, or one whose CONFIG is already replaced,
-# stays for the next run.
+# stays for the next run; this run's own goes, and its removal is synced so
+# that a power cut cannot bring the migration back.
 fail() {
   rm -f "$new" "$tmp"
   if [ -n "$pending" ]; then
     say err "$1: the migration stays pending in $journal"
   else
     rm -f "$journal"
+    sync
     say err "$1: $config and its record unchanged"
   fi
   exit 1
 }
 
-# Writes standard input to file $1 whole or not at all: a temporary file
-# beside it, synced, renamed over it, the rename synced.
-put() { cat >"$tmp" && sync && mv -f "$tmp" "$1" && sync; }
+# Writes TEXT, $2, to file $1 whole or not at all (standard input's bytes
+# without TEXT): into $tmp, removed first, synced, renamed over $1, the
+# rename synced.
+put() {
+  rm -f "$tmp" || return
+  if [ $# = 2 ]; then printf '%s' "$2" >"$tmp"; else cat >"$tmp"; fi && sync && mv -f "$tmp" "$1" && sync
+}
 
 # The tool's packed version code of label $1 in two halves, "MAJOR*256+MINOR
 # PATCH*256+BUILD" in $code, which 32-bit shell arithmetic compares safely.
@@ -70,11 +100,10 @@ put() { cat >"$tmp" && sync && mv -f "$tmp" "$1" && sync; }
 # decimal fields of 0 to 255 joined by dots, the 1.0 line with a -YYYYMMDD
 # date the build byte holds: (date - 20170800) / 2, August to December 2017.
 code() {
-  code= label=$1
+  local label=$1 IFS=.- date field major minor patch build=0 month day days=31
+  code=
   case $label in v | v*[!0-9.-]* | [!v]* | '') return 1 ;; esac
-  IFS=.-
   set -- ${label#v}
-  IFS=" 	$nl"
   date=${4-}
   [ $# -le 4 ] && [ "v$1.$2.$3${4+-$4}" = "$label" ] || return 1
   for field in "$1" "$2" "$3"; do
@@ -82,13 +111,12 @@ code() {
   done
   # Leading zeros are not octal here: digits, zeros stripped, times ten.
   major=$((${1#"${1%%[!0]*}"}0 / 10)) minor=$((${2#"${2%%[!0]*}"}0 / 10))
-  patch=$((${3#"${3%%[!0]*}"}0 / 10)) build=0
+  patch=$((${3#"${3%%[!0]*}"}0 / 10))
   [ $major -le 255 ] && [ $minor -le 255 ] && [ $patch -le 255 ] || return 1
   if [ $major.$minor = 1.0 ]; then
     case $date in 2017[01][0-9][0-3][0-9]) ;; *) return 1 ;; esac
     month=${date#2017} day=${date#201???}
     month=${month%??} day=${day#0}
-    days=31
     case $month in 09 | 11) days=30 ;; 08 | 10 | 12) ;; *) return 1 ;; esac
     [ "$day" -ge 1 ] && [ "$day" -le $days ] || return 1
     build=$((((${month#0} - 8) * 100 + day) / 2))
@@ -107,10 +135,11 @@ older() {
   [ "$1" -lt "$3" ] || { [ "$1" -eq "$3" ] && [ "$2" -lt "$4" ]; }
 }
 
-# True when a one-way row's to-version lies above label $1, at or below $2.
-one_way_between() {
-  low=$1 high=$2
-  set -- $ONE_WAY
+# True when a row of $3 ("FROM TO" pairs) has its to-version above label
+# $1, at or below $2.
+row_between() {
+  local low=$1 high=$2
+  set -- $3
   while [ $# -ge 2 ]; do
     older "$low" "$2" && ! older "$high" "$2" && return 0
     shift 2
@@ -123,18 +152,102 @@ valid() {
   code "$2" || refuse "$1 '$2' is not a version label: vMAJOR.MINOR.PATCH, with -YYYYMMDD on the 1.0 line"
 }
 
-# Reads the lines "KEY LABEL" of the record or the journal, file $1, into
-# $from, $version and $carried.
+# Reads the lines "KEY LABEL" of the record or a journal, file $1, into
+# $from, $version and $carried, whatever the last line ends with (no
+# newline, CRLF). A key not among $2 is a state this firmware did not write.
 fields() {
+  local key value
   from= version= carried=
-  while read -r key value; do
-    case $key in from | version | carried) eval "$key=\$value" ;; esac
+  while read -r key value || [ -n "$key" ]; do
+    key=${key%"$cr"} value=${value%"$cr"}
+    case " $2 " in
+      *" $key "*) eval "$key=\$value" ;;
+      *) [ -z "$key" ] || refuse "$1 holds a line '$key' this firmware does not write" ;;
+    esac
   done <"$1"
 }
 
-# The installed schema version: the first line of cfgmigrate -v, without the
-# opkg release (-1, -r3) that the tool would read as a date.
+# The root element of document $1 as "LOCAL-NAME NAMESPACE", the namespace
+# that of its prefix, declared on it. Found past the markup before it:
+# processing instructions (the XML declaration), comments, and declarations
+# (<!DOCTYPE, and <!ENTITY and the like in its internal subset), whose quoted
+# strings may hold < and >; what is left of a subset past its first > is
+# more of these, and text. libxml2 escapes > and quotes in an attribute's
+# value, so the start tag ends at the first >.
+root() {
+  awk -v q="'" '
+    # Drops the text up to and with END, or all of it; true when found.
+    function past(end, at) {
+      at = index(text, end)
+      text = at ? substr(text, at + length(end)) : ""
+      return at
+    }
+    BEGIN { state = "prolog" }
+    {
+      text = $0 "\n"
+      while (text != "") {
+        if (state == "comment") {
+          if (past("-->")) state = back
+        } else if (state == "pi") {
+          if (past("?>")) state = back
+        } else if (state == "quote") {
+          if (past(quote)) state = "declaration"
+        } else if (state == "tag") {
+          if (at = index(text, ">")) {
+            tag = tag substr(text, 1, at - 1)
+            state = "root"
+            exit
+          }
+          tag = tag text
+          text = ""
+        } else if (!match(text, state == "prolog" ? "<" : "<!--|<[?]|[\">" q "]")) {
+          text = ""
+        } else {
+          mark = substr(text, RSTART, RLENGTH)
+          rest = substr(text, RSTART + RLENGTH)
+          text = substr(text, RSTART)
+          if (substr(text, 1, 4) == "<!--") {
+            back = state; state = "comment"; text = substr(text, 5)
+          } else if (substr(text, 1, 2) == "<?") {
+            back = state; state = "pi"; text = substr(text, 3)
+          } else if (state == "prolog" && substr(text, 1, 2) == "<!") {
+            state = "declaration"; text = substr(text, 3)
+          } else if (state == "prolog") {
+            state = "tag"; tag = ""; text = rest
+          } else if (mark == ">") {
+            state = "prolog"; text = rest
+          } else {
+            quote = mark; state = "quote"; text = rest
+          }
+        }
+      }
+    }
+    END {
+      if (state != "root") exit
+      gsub(/[ \t\r\n]+/, " ", tag)
+      name = tag
+      sub(/[ \/].*/, "", name)
+      tag = substr(tag, length(name) + 1)
+      prefix = index(name, ":") ? substr(name, 1, index(name, ":") - 1) : ""
+      declaration = prefix == "" ? "xmlns" : "xmlns:" prefix
+      while (match(tag, "[^ =]+ ?= ?(\"[^\"]*\"|" q "[^" q "]*" q ")")) {
+        attribute = substr(tag, RSTART, RLENGTH)
+        tag = substr(tag, RSTART + RLENGTH)
+        at = index(attribute, "=")
+        key = substr(attribute, 1, at - 1)
+        sub(/ $/, "", key)
+        value = substr(attribute, at + 1)
+        sub(/^ /, "", value)
+        if (key == declaration) uri = substr(value, 2, length(value) - 2)
+      }
+      print substr(name, length(prefix) + (prefix != "") + 1) " " uri
+    }' "$1"
+}
+
+# The installed schema version in $target: the first line of cfgmigrate -v,
+# without the opkg release (-1, -r3) that the tool would read as a date.
 installed() {
+  local report
   report=$(cfgmigrate -v 2>/dev/null) || refuse "cfgmigrate -v failed"
   report=${report%%"$nl"*}
   target=${report##*[	 ]}
@@ -142,36 +255,141 @@ installed() {
   case ${target##*-} in r[0-9]* | [0-9]*) code "$target" || target=${target%-*} ;; esac
 }
 
-# The migration the journal holds ("from LABEL", then the record to write),
-# from its kept source document: run, checked, renamed over CONFIG, recorded.
+# Sets the names of the run's files from CONFIG, $1, once it is known to be
+# a file. A name beginning with "-" would be an option, and one with a colon
+# in its first part a URL to libxml2: both are given as ./NAME. libxml2
+# decodes a %XX anywhere in a name, which no other form of it avoids.
+names() {
+  local link
+  config=$1
+  case $config in -*) config=./$config ;; esac
+  case ${config%%/*} in *:*) config=./$config ;; esac
+  [ -f "$config" ] || refuse "no configuration $config"
+  doc=$config
+  while [ -L "$doc" ]; do
+    link=$(readlink "$doc")
+    case $link in
+      /*) doc=$link ;;
+      *) case $doc in */*) doc=${doc%/*}/$link ;; *) doc=./$link ;; esac ;;
+    esac
+  done
+  case $config$doc in *%*) refuse "$config: a name holding % cannot be given to cfgmigrate, which would read %XX as an escape and write another file" ;; esac
+  record=$config.version journal=$config.journal tmp=$config.tmp new=$doc.new
+}
+
+# One run at a time: an exclusive lock on CONFIG's folder, on descriptor 9
+# until the run ends. A second run waits for it.
+lock() {
+  local folder=.
+  case $config in */*) folder=${config%/*}/ ;; esac
+  { command exec 9<"$folder" && flock 9; } 2>/dev/null || {
+    say err "cannot lock $folder, the folder of $config"
+    exit 1
+  }
+}
+
+# Before a migration of document $1 from label $2 up across the image row to
+# label $3 or above: the tool writes the portal images to /tmp, and where it
+# cannot, it leaves them hex and says nothing. /tmp must take a file and
+# have room for twice the document (one that is gone is refused after).
+room() {
+  local probe need
+  [ -f "$1" ] && older "$2" "$3" && row_between "$2" "$3" "$IMAGE_ROW" || return 0
+  probe=$(mktemp /tmp/cfgmigrate-apply.XXXXXX 2>/dev/null) && rm -f "$probe" ||
+    fail "/tmp takes no file, and cfgmigrate writes the portal images there"
+  need=$((($(wc -c <"$1") * 2 + 1023) / 1024))
+  [ "$(df -Pk /tmp | awk 'NR == 2 { print $4 }')" -ge $need ] 2>/dev/null ||
+    fail "/tmp has less than $need KiB free, twice $1, which cfgmigrate needs for the portal images"
+}
+
+# The migration the journal holds, in $from, $version and $carried, from its
+# kept source document: run, checked, renamed over the document, recorded.
 # A run that finds the journal of a killed one starts here again.
 finish() {
-  fields "$journal"
-  source=$config.$from
+  local source=$config.$from status=0 found
   [ -f "$source" ] || refuse "$journal migrates from $source, which is gone: put it back, or remove the journal once $config is checked"
   # The tool's save keeps the mode and owner of the file it replaces.
-  cp -p "$config" "$new" && : >"$new" || fail "cannot write $new"
-  status=0
+  rm -f "$new" && cp -p "$doc" "$new" && : >"$new" || fail "cannot write $new"
   cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
   rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
   [ -s "$new" ] || fail "cfgmigrate saved nothing to $new"
   cfgmigrate "$version" "$version" "$new" /dev/null || fail "$new does not parse"
-  # The saved root's start tag, on one line as the tool writes it:
-  # <config xmlns="NS" ...> or <P:config ... xmlns:P="NS" ...>.
-  tag=$(sed -n '/^<[A-Za-z_]/{p;q}' "$new")
-  case $tag in
-    "<config "*) ns=xmlns ;;
-    "<"*":config "*) ns=${tag#<} && ns=xmlns:${ns%%:*} ;;
-    *) fail "the root element of $new is not config" ;;
-  esac
-  case $tag in *" $ns=\"$STORE_NS\""*) ;; *) fail "the root of $new is not in $STORE_NS" ;; esac
-  mv -f "$new" "$config" && sync || fail "cannot rename $new to $config"
+  found=$(root "$new")
+  [ "${found%% *}" = config ] || fail "the root element of $new is not config"
+  [ "${found#* }" = "$STORE_NS" ] || fail "the root of $new is not in $STORE_NS"
+  sync && mv -f "$new" "$doc" && sync || fail "cannot rename $new to $doc"
   pending=1
-  sed 1d "$journal" | put "$record" || fail "cannot write $record"
-  rm -f "$journal" || fail "cannot remove $journal"
+  put "$record" "version $version$nl${carried:+carried $carried$nl}" || fail "cannot write $record"
+  rm -f "$journal" && sync || fail "cannot remove $journal"
   pending=
   say notice "migrated $config from $from ($source) to $version${carried:+, holding the one-way changes of $carried}"
+}
+
+# Migrates CONFIG, $1, to TARGET, $2, or to the installed version. Every label
+# of the record and of a pending journal is checked, and every refusal made,
+# before anything is written.
+migrate() {
+  local label j_from j_version j_carried reach
+  if [ -f "$journal" ]; then
+    fields "$journal" "from version carried"
+    valid "$journal: from" "$from"
+    valid "$journal: version" "$version"
+    [ -z "$carried" ] || valid "$journal: carried" "$carried"
+    for label in "$from" "$version"; do
+      older "$NEWEST" "$label" && refuse "$journal holds $label, newer than this firmware knows ($NEWEST): finish the migration on the newer firmware, or remove the journal once $config is checked"
+    done
+    j_from=$from j_version=$version j_carried=$carried
+  elif [ ! -f "$record" ]; then
+    refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
+  fi
+  [ ! -f "$record" ] || fields "$record" "version carried"
+  target=${2-}
+  [ $# = 2 ] || installed
+  valid target "$target"
+  older "$NEWEST" "$target" && refuse "target $target is newer than this firmware knows ($NEWEST)"
+  if [ -f "$record" ]; then
+    valid "recorded version" "$version"
+    older "$NEWEST" "$version" && refuse "$config is in $version, newer than this firmware knows ($NEWEST): before flashing an older firmware, migrate down on the newer one (cfgmigrate-apply $config $target), or copy back a document kept before the upgrade ($config.$target) and record its version (-s)"
+    valid "carried version" "${carried:=$version}"
+  fi
+  # The state the journal leaves, from which the rest is planned.
+  [ -z "$j_version" ] || version=$j_version carried=${j_carried:-$j_version}
+
+  # The document as it is now is kept under its version. An upgrade that would
+  # apply again a one-way change the document already holds starts instead
+  # from the document kept in the version it was carried down from.
+  from=$version
+  older "$carried" "$target" && reach=$carried || reach=$target
+  if row_between "$version" "$reach" "$ONE_WAY"; then
+    from=$carried
+    older "$NEWEST" "$from" && refuse "$config in $version holds the one-way changes of $from, newer than this firmware knows ($NEWEST): migrate $config.$from down on the newer firmware"
+    [ -f "$config.$from" ] || refuse "$config in $version holds the one-way changes of $from, whose kept document $config.$from is gone: put it back, or check $config and record its version (-s)"
+  fi
+
+  if [ -n "$j_version" ]; then
+    pending=1
+    say notice "finishing the migration $journal holds"
+    room "$config.$j_from" "$j_from" "$j_version"
+    label=$from from=$j_from version=$j_version carried=$j_carried
+    finish
+    from=$label version=$j_version carried=${j_carried:-$j_version}
+  fi
+  if ! older "$version" "$target" && ! older "$target" "$version"; then
+    say notice "$config is in $target: nothing to do"
+    exit 0
+  fi
+  [ "$from" = "$version" ] ||
+    say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
+  [ "$from" = "$version" ] && label=$config || label=$config.$from
+  room "$label" "$from" "$target"
+  put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
+  # The changes of one-way rows up to the newer of the carried version and the
+  # target stay in the result.
+  older "$target" "$carried" && { row_between "$target" "$carried" "$ONE_WAY" || older "$NEWEST" "$carried"; } || carried=
+  put "$journal" "from $from${nl}version $target$nl${carried:+carried $carried$nl}" || fail "cannot write $journal"
+  version=$target
+  finish
 }
 
 mode=migrate debug= pending=
@@ -185,59 +403,20 @@ while getopts dqs: option; do
 done
 shift $((OPTIND - 1))
 case $mode$# in migrate1 | migrate2 | query1 | set1) ;; *) usage ;; esac
-config=$1 record=$1.version journal=$1.journal new=$1.new tmp=$1.tmp
+names "$1"
+lock
 
-[ -f "$config" ] || refuse "no configuration $config"
 case $mode in
   query)
     [ -f "$record" ] || refuse "$config has no version record $record"
     cat "$record" && { [ ! -f "$journal" ] || sed 's/^/pending /' "$journal"; }
-    exit
     ;;
   set)
     [ -f "$journal" ] && refuse "a migration of $config is pending ($journal): run cfgmigrate-apply $config first"
     valid version "$version"
     older "$NEWEST" "$version" && refuse "version $version is newer than this firmware knows ($NEWEST)"
-    printf 'version %s\n' "$version" | put "$record" || fail "cannot write $record"
+    put "$record" "version $version$nl" || fail "cannot write $record"
     say notice "recorded $config as version $version"
-    exit
     ;;
+  migrate) migrate "$@" ;;
 esac
-
-if [ -f "$journal" ]; then
-  pending=1
-  say notice "finishing the migration $journal holds"
-  finish
-fi
-[ -f "$record" ] || refuse "$config has no version record $record: record its version with cfgmigrate-apply -s VERSION $config"
-fields "$record"
-target=${2-}
-[ $# = 2 ] || installed
-valid target "$target"
-older "$NEWEST" "$target" && refuse "target $target is newer than this firmware knows ($NEWEST)"
-valid "recorded version" "$version"
-older "$NEWEST" "$version" && refuse "$config is in $version, newer than this firmware knows ($NEWEST): before flashing an older firmware, migrate down on the newer one (cfgmigrate-apply $config $target), or copy back a document kept before the upgrade ($config.$target) and record its version (-s)"
-valid "carried version" "${carried:=$version}"
-if ! older "$version" "$target" && ! older "$target" "$version"; then
-  say notice "$config is in $target: nothing to do"
-  exit 0
-fi
-
-# The document as it is now is kept under its version. An upgrade that would
-# apply again a one-way change the document already holds starts instead
-# from the document kept in the version it was carried down from.
-from=$version
-older "$carried" "$target" && reach=$carried || reach=$target
-if one_way_between "$version" "$reach"; then
-  from=$carried
-  older "$NEWEST" "$from" && refuse "$config in $version holds the one-way changes of $from, newer than this firmware knows ($NEWEST): migrate $config.$from down on the newer firmware"
-  [ -f "$config.$from" ] || refuse "$config in $version holds the one-way changes of $from, whose kept document $config.$from is gone: put it back, or check $config and record its version (-s)"
-  say notice "$config in $version holds the one-way changes of $from: migrating $config.$from instead, $config kept as $config.$version"
-fi
-put "$config.$version" <"$config" || fail "cannot keep $config as $config.$version"
-# The changes of one-way rows up to the newer of the carried version and the
-# target stay in the result.
-older "$target" "$carried" && { one_way_between "$target" "$carried" || older "$NEWEST" "$carried"; } || carried=
-printf 'from %s\nversion %s\n%s' "$from" "$target" "${carried:+carried $carried$nl}" | put "$journal" ||
-  fail "cannot write $journal"
-finish

@@ -400,10 +400,13 @@ bool save_document() {
   if (run.out_of_memory)
     return false;
   strip_blank_nodes(run.root);
-  // Its other failures are not reported: the log line and the status stay
-  // the same.
+  // A temporary file that did not take the whole document is reported; the
+  // save's other failures are not, and the status stays the same.
   int written = save_document_safely(run.output_path, run.document);
   if (!run.out_of_memory)
     log_info("cfgmigrate(%d): write upgraded xml to %s", __LINE__, run.output_path);
+  if (written == save_fell_short)
+    log_info("cfgmigrate(%d): Error: unable to write %s whole, left as it was", __LINE__,
+             run.output_path);
   return written >= 0;
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,8 @@ constexpr size_t temp_random_length = 6; // mkstemp's XXXXXX
 constexpr int temp_base_limit = 200;
 constexpr int link_hop_limit = 40;
 
-// The file a save replaces: the output path with its links followed.
+// The file a save replaces: the local file libxml2 would write for the
+// output path, with its links followed.
 // Paths live in fixed buffers; one that does not fit is never cut short,
 // the output is written directly instead.
 struct Target {
@@ -50,23 +52,122 @@ int write_directly(const char *path, xmlDoc *document) {
 // its headers (2.9 to 2.13 share a soname): the one running decides.
 bool is_libxml2_before_2_13() { return atoi(xmlParserVersion) < 21300; }
 
-// xmlSaveFormatFileEnc's bytes, into the temporary file `temp` open as
-// `fd`. A document read compressed is compressed again as libxml2's own
-// save does, by libxml2, which opens the file by its name for that (the
-// descriptor stays open and locked).
-int write_to(int fd, const char *temp, xmlDoc *document) {
+// Where the save's bytes go: each one counted, none after the first failure.
+// libxml2 takes a write that is cut short for progress, and drops the rest
+// when it was its last; before 2.13 it takes gzwrite's failure, 0, for
+// progress too, and a later flush may succeed.
+struct Sink {
+  int fd;
+  uint64_t written;
+  bool failed;
+  // A compressed document: libxml2's own gzip writer, fed through the sink,
+  // and the CRC-32 of what it was fed.
+  xmlOutputWriteCallback compress;
+  xmlOutputCloseCallback finish;
+  void *gzip;
+  uint32_t crc;
+};
+
+// The CRC-32 a gzip trailer holds.
+uint32_t update_crc(uint32_t crc, const char *bytes, int length) {
+  static uint32_t table[256];
+  for (uint32_t n = table[1] ? 256 : 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int bit = 0; bit < 8; ++bit)
+      c = c >> 1 ^ (0xEDB88320u & (0u - (c & 1)));
+    table[n] = c;
+  }
+  crc = ~crc;
+  for (int i = 0; i < length; ++i)
+    crc = table[(crc ^ static_cast<unsigned char>(bytes[i])) & 0xff] ^ crc >> 8;
+  return ~crc;
+}
+
+// A write that takes fewer bytes than it was given is continued.
+int write_all(void *context, const char *bytes, int length) {
+  auto *sink = static_cast<Sink *>(context);
+  for (int done = 0; done < length && !sink->failed;) {
+    ssize_t taken = write(sink->fd, bytes + done, static_cast<size_t>(length - done));
+    if (taken > 0) {
+      done += static_cast<int>(taken);
+      sink->written += static_cast<uint64_t>(taken);
+    } else if (taken == 0 || errno != EINTR) {
+      sink->failed = true;
+    }
+  }
+  return sink->failed ? -1 : length;
+}
+
+int compress_all(void *context, const char *bytes, int length) {
+  auto *sink = static_cast<Sink *>(context);
+  if (!sink->failed && sink->compress(sink->gzip, bytes, length) == length) {
+    sink->crc = update_crc(sink->crc, bytes, length);
+    sink->written += static_cast<uint64_t>(length);
+    return length;
+  }
+  sink->failed = true;
+  return -1;
+}
+
+int finish_compressed(void *context) {
+  auto *sink = static_cast<Sink *>(context);
+  if (sink->finish && sink->finish(sink->gzip) != 0)
+    sink->failed = true;
+  return sink->failed ? -1 : 0;
+}
+
+uint32_t little_endian(const unsigned char *bytes) {
+  return bytes[0] | bytes[1] << 8 | static_cast<uint32_t>(bytes[2]) << 16 |
+         static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The file ends as a gzip stream of what the sink was fed ends: with its
+// CRC-32 and its length modulo 2^32.
+bool ends_in_trailer(int fd, off_t size, const Sink &sink) {
+  unsigned char trailer[8];
+  return size >= 8 && pread(fd, trailer, sizeof trailer, size - 8) == 8 &&
+         little_endian(trailer) == sink.crc &&
+         little_endian(trailer + 4) == static_cast<uint32_t>(sink.written);
+}
+
+// libxml2 compresses a document read compressed, where it has zlib.
+bool is_compressed(const xmlDoc *document) {
+  return document->compression > 0 && document->compression <= 9 && xmlHasFeature(XML_WITH_ZLIB);
+}
+
+// xmlSaveFormatFileEnc's bytes, into the temporary file `temp` open as `fd`;
+// false when the file did not take them all. A compressed document is
+// compressed as libxml2's own save does, by libxml2, which opens the file by
+// its name for that (the descriptor stays open and locked): every write it
+// makes is checked, and the file must end in the trailer of what it was
+// given.
+bool write_to(int fd, const char *temp, xmlDoc *document) {
+  Sink sink = {fd, 0, false, nullptr, nullptr, nullptr, 0};
   xmlCharEncodingHandler *utf8 = xmlFindCharEncodingHandler("UTF-8");
+  bool compressed = is_compressed(document);
   // The tree is UTF-8 already. libxml2 2.15 would pass every 256 bytes
   // through a converter that changes none; 2.9 converts 4000 at a time,
   // cheaper than its own unconverted path. The cut is at 2.13, whose I/O
   // changed.
   xmlOutputBuffer *output =
-      document->compression > 0
-          ? xmlOutputBufferCreateFilename(temp, utf8, document->compression)
-          : xmlOutputBufferCreateFd(fd, is_libxml2_before_2_13() ? utf8 : nullptr);
+      compressed ? xmlOutputBufferCreateFilename(temp, utf8, document->compression)
+                 : xmlOutputBufferCreateIO(write_all, nullptr, &sink,
+                                           is_libxml2_before_2_13() ? utf8 : nullptr);
   if (!output)
-    return -1;
-  return xmlSaveFormatFileTo(output, document, "UTF-8", 1) < 0 ? -1 : 0;
+    return false;
+  // The compressor's callbacks, in the buffer's public fields, go through
+  // the sink.
+  if (compressed) {
+    sink.compress = output->writecallback, sink.finish = output->closecallback;
+    sink.gzip = output->context;
+    output->writecallback = compress_all, output->closecallback = finish_compressed;
+    output->context = &sink;
+  }
+  struct stat status;
+  return xmlSaveFormatFileTo(output, document, "UTF-8", 1) >= 0 && !sink.failed &&
+         fstat(fd, &status) == 0 &&
+         (compressed ? ends_in_trailer(fd, status.st_size, sink)
+                     : static_cast<uint64_t>(status.st_size) == sink.written);
 }
 
 // libxml2 opens a name with its %XX escapes decoded when the name parses as
@@ -108,9 +209,23 @@ bool is_claimed_by_handler(const char *path) {
 }
 
 // True when libxml2 writes the document to the local file of exactly this
-// name, the only output the save may replace through a temporary file.
+// name.
 bool is_plain_file_name(const char *path) {
   return !is_claimed_by_handler(path) && !has_decoded_escapes(path);
+}
+
+// The local file libxml2 writes for `path` into `name`: the path itself, or
+// with its %XX escapes decoded. False when that is no local file of a name
+// the save can tell, or does not fit.
+bool find_local_name(const char *path, char *name) {
+  if (is_claimed_by_handler(path))
+    return false;
+  if (!has_decoded_escapes(path))
+    return fits(snprintf(name, PATH_MAX, "%s", path));
+  char *decoded = xmlURIUnescapeString(path, 0, nullptr);
+  bool found = decoded && fits(snprintf(name, PATH_MAX, "%s", decoded)) && is_plain_file_name(name);
+  xmlFree(decoded);
+  return found;
 }
 
 // Replaces `path`, a symbolic link, by the path its text names.
@@ -152,9 +267,12 @@ bool follow_links(const char *path, char *target) {
   return false;
 }
 
-// False when the output is to be written directly.
+// False when the output is to be written directly. A name with escapes
+// libxml2 decodes is replaced only where its decoded file exists: a new one
+// libxml2 may make under the name as given instead (before 2.13).
 bool find_target(const char *path, Target *target) {
-  if (!is_plain_file_name(path) || !follow_links(path, target->path))
+  char name[PATH_MAX];
+  if (!find_local_name(path, name) || !follow_links(name, target->path))
     return false;
   const char *slash = strrchr(target->path, '/');
   target->base = slash ? slash + 1 : target->path;
@@ -164,7 +282,7 @@ bool find_target(const char *path, Target *target) {
   snprintf(target->directory, PATH_MAX, "%.*s", folder ? folder : 1, folder ? target->path : ".");
   target->exists = stat(target->path, &target->status) == 0;
   if (!target->exists)
-    return errno == ENOENT;
+    return errno == ENOENT && strcmp(name, path) == 0;
   // A file we may not write stays as the direct write leaves it: unwritten.
   return S_ISREG(target->status.st_mode) && access(target->path, W_OK) == 0;
 }
@@ -265,10 +383,12 @@ void sync_directory(const char *directory) {
 }
 
 int fill_and_rename(int fd, const char *temp, const Target &target, xmlDoc *document) {
-  if (write_to(fd, temp, document) != 0 || give_attributes(fd, target) != 0 || fsync(fd) != 0)
-    return -1;
-  // A write that ran out of memory may have left anything out.
-  if (run.out_of_memory || rename(temp, target.path) != 0)
+  // A write that ran out of memory may have left anything out; that is for
+  // the out-of-memory line to report.
+  if (!write_to(fd, temp, document))
+    return run.out_of_memory ? -1 : save_fell_short;
+  if (give_attributes(fd, target) != 0 || fsync(fd) != 0 || run.out_of_memory ||
+      rename(temp, target.path) != 0)
     return -1;
   sync_directory(target.directory);
   return 0;
@@ -281,7 +401,7 @@ int replace_target(const char *path, const Target &target, xmlDoc *document) {
   // name too must be the file's own.
   if (!fits(snprintf(temp, sizeof temp, "%.*s.%.*s%sXXXXXX", folder, target.path, temp_base_limit,
                      target.base, temp_mark)) ||
-      (document->compression > 0 && !is_plain_file_name(temp)))
+      (is_compressed(document) && !is_plain_file_name(temp)))
     return write_directly(path, document);
   remove_stale_temps(target);
   int fd = open_temp(temp);

@@ -1,20 +1,16 @@
 # The body of the toolchain files of the router targets: libxml2 (and for
 # musl the C library) as routers run them, built from Debian source packages
-# by scripts/router-libs.sh into its cache, CFGMIGRATE_ROUTER_LIBS in the
-# environment or .router-libs/ of the tree. The including file sets
-# router_target (the script's name of it), cross_triplet (the compiler's),
-# router_musl, and for another processor CMAKE_SYSTEM_PROCESSOR and
-# router_emulator; router_pkgconfig adds a folder of .pc files (the
-# machine's own zlib).
+# by scripts/router-libs.sh into its cache (router-cache.cmake). The
+# including file sets router_target (the script's name of it), cross_triplet
+# (the compiler's), router_musl, and for another processor
+# CMAKE_SYSTEM_PROCESSOR and router_emulator; router_pkgconfig adds a folder
+# of .pc files (the machine's own zlib).
 #
 # The system is named, so the build counts as a cross build: the guide test,
 # which builds with the machine's own libxml2, stays out.
 set(CMAKE_SYSTEM_NAME Linux)
-if(DEFINED ENV{CFGMIGRATE_ROUTER_LIBS})
-  set(router_prefix $ENV{CFGMIGRATE_ROUTER_LIBS}/${router_target})
-else()
-  set(router_prefix ${CMAKE_CURRENT_LIST_DIR}/../.router-libs/${router_target})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/router-cache.cmake)
+set(router_prefix ${router_cache}/${router_target})
 if(NOT EXISTS ${router_prefix}/.done)
   message(FATAL_ERROR "${router_prefix} is not built: scripts/router-libs.sh ${router_target}")
 endif()

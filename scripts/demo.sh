@@ -17,23 +17,29 @@ output=$work/config-$newest.xml
 rm -rf "$work"
 mkdir -p "$work/example"
 cp "$root/examples/config-v1.0.16.xml" "$work/example/input.xml"
-printf '%s\n' -d $oldest "$newest" input.xml output.xml >"$work/example/args"
-echo "== cfgmigrate -d $oldest $newest input.xml output.xml"
+command="cfgmigrate -d $oldest $newest input.xml output.xml"
+printf '%s\n' "why: the bundled example, migrated by make demo" "run: $command" >"$work/example/case"
+echo "== $command"
 
-# The case holds no expectations: the runner reports everything as a
-# difference and keeps what the run wrote in its box, or says why it could
-# make no sandbox.
+# The case expects nothing: the runner reports everything the run did as a
+# difference and keeps it in its box, or says why it could make no sandbox,
+# or why it made no run.
 box=$build/tests/boxes/example
-why=$(python3 "$root/tests/run_case.py" "$build/tests/cases.json" "$work/example" |
-  sed -n 's/^no sandbox: //p')
-if [ -z "$why" ] && [ -f "$box/streams/status" ]; then
+rm -rf "$box"
+report=$(python3 "$root/tests/run_case.py" "$build/tests/cases.json" "$work/example" 2>&1) || true
+why=$(printf '%s\n' "$report" | sed -n 's/^no sandbox: //p')
+if [ -z "$why" ] && [ ! -f "$box/streams/status" ]; then
+  printf '%s\n' "The test runner made no run:" "$report" >&2
+  exit 1
+elif [ -z "$why" ]; then
   echo "(run in a private mount namespace: the console, syslog and /tmp below are the sandbox's)"
   for stream in console syslog stdout stderr; do
     echo "== $stream"
     cat "$box/streams/$stream"
   done
+  # Files only: a tree cloned under /tmp shows there as a folder.
   echo "== /tmp after the run"
-  ls -l "$box/root/tmp"
+  find "$box/root/tmp" -maxdepth 1 -type f -printf '%M %6s %f\n' | sort -k 3
   echo "== exit status $(cat "$box/streams/status")"
   cp "$box/root/output.xml" "$output" 2>/dev/null || true
 else

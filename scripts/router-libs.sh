@@ -1,12 +1,15 @@
 #!/bin/sh
-# Builds the libraries of a router target of `make cross-test` from Debian
-# source packages pinned by version, into a cache that later runs reuse:
+# Builds what routers run that the suite needs from Debian source packages
+# pinned by version, into a cache that later runs reuse: the libraries of a
+# router target of `make cross-test`,
 #   xml2.15    libxml2 2.15 as OpenWrt configures it (x86_64, glibc)
 #   xml2.9     libxml2 2.9.14 configured the same way (x86_64, glibc)
 #   musl       musl, zlib and libxml2 2.15 for x86_64
 #   mips       zlib and libxml2 2.15 for big-endian MIPS (the cross
 #              compiler's own glibc)
 #   mips-musl  musl, zlib and libxml2 2.15 for big-endian MIPS
+# and the BusyBox the companion's tests run with:
+#   busybox    BusyBox with OpenWrt's default options, for this machine
 # OpenWrt's libxml2 has zlib and no iconv, ICU, lzma, HTTP, FTP or Python.
 # zlib is linked into libxml2 (static, position-independent), so a target's
 # libxml2 needs its C library alone.
@@ -14,7 +17,7 @@
 # Usage: router-libs.sh TARGET
 # The cache is $CFGMIGRATE_ROUTER_LIBS, by default .router-libs/ of the tree
 # (git-ignored; `make clean` keeps it): sources/ holds the downloaded source
-# packages, TARGET/ the installed libraries, apt/ the package lists of the
+# packages, TARGET/ what the target installs, apt/ the package lists of the
 # deb-src entry this script adds when the machine's own serve none of the
 # pinned versions. Remove TARGET/ to build it again.
 set -eu
@@ -25,6 +28,8 @@ LIBXML2_NEW=2.15.4+dfsg-1
 LIBXML2_OLD=2.9.14+dfsg-1.3~deb12u6
 MUSL=1.2.3-1
 ZLIB=1:1.2.13.dfsg-1
+# The BusyBox release whose options openwrt-busybox-defaults.txt lists.
+BUSYBOX=1:1.37.0-10.1
 # Where the pinned versions are, for the deb-src entry added when needed.
 SUITES="bookworm sid"
 MIRROR=http://deb.debian.org/debian
@@ -142,6 +147,44 @@ build_libxml2_old() {
   quiet make install
 }
 
+# BusyBox with the options of OpenWrt's busybox package at their defaults
+# (openwrt-busybox-defaults.txt), for this machine; bin/busybox.links lists
+# its applets. Conditional defaults are taken as in OpenWrt's default build,
+# which has IPv6. The options only one side has are handled openly: those of
+# this BusyBox the list does not name are turned off, and both kinds are
+# said. OpenWrt's own applets, lock and netmsg, are not in Debian's source.
+build_busybox() {
+  unpack BUSYBOX busybox
+  cd "$work/busybox"
+  awk '/^# options with default n/ { section = "n" } /^# options with other defaults/ { section = "other" }
+    /^#/ { next }
+    section == "y" { print "CONFIG_" $0 "=y"; next }
+    section == "n" { print "# CONFIG_" $0 " is not set"; next }
+    # NAME: default V if CONDITION; ...; default V
+    /^[A-Za-z0-9_]+: default / {
+      name = substr($0, 1, index($0, ":") - 1)
+      n = split(substr($0, length(name) + 3), choices, /; /)
+      for (i = 1; i < n && choices[i] !~ / if IPV6$/; i++);
+      $0 = name "=" substr(choices[i], 9, 1)
+    }
+    /=n$/ { sub(/=n$/, " is not set"); print "# CONFIG_" $0; next }
+    { print "CONFIG_" $0 }' section=y "$tree/scripts/openwrt-busybox-defaults.txt" >"$work/openwrt"
+  # allyesconfig shows every option; oldconfig settles what depends on what.
+  quiet make allyesconfig
+  named() { sed -n 's/^CONFIG_\([^=]*\)=.*/\1/p; s/^# CONFIG_\(.*\) is not set$/\1/p' "$1" | LC_ALL=C sort; }
+  named "$work/openwrt" >"$work/openwrt.named"
+  named .config | LC_ALL=C comm -13 "$work/openwrt.named" - >"$work/ours"
+  { cat "$work/openwrt"; sed 's/.*/# CONFIG_& is not set/' "$work/ours"; } >.config
+  yes '' | quiet make oldconfig
+  say "on in OpenWrt's list, off here (absent, or what it depends on off):" "$(sed -n 's/=y$//p' "$work/openwrt" |
+    while read -r option; do grep -qx "$option=y" .config || printf '%s ' "${option#CONFIG_}"; done)"
+  say "not in OpenWrt's list:" "$(while read -r option; do
+    grep -qx "CONFIG_$option=y" .config && printf '%s (on) ' "$option" || printf '%s (off) ' "$option"; done <"$work/ours")"
+  quiet make -j"$jobs" busybox busybox.links
+  mkdir -p "$prefix/bin"
+  cp busybox busybox.links "$prefix/bin/"
+}
+
 musl_cc() { echo "$1 -specs $prefix/musl/lib/musl-gcc.specs"; }
 
 work=$cache/work-$target
@@ -165,7 +208,8 @@ mips-musl)
   build_zlib "$(musl_cc mips-linux-gnu-gcc)"
   build_libxml2_new "$(musl_cc mips-linux-gnu-gcc)" Linux
   ;;
-*) die "unknown target $target (xml2.15, xml2.9, musl, mips, mips-musl)" ;;
+busybox) build_busybox ;;
+*) die "unknown target $target (xml2.15, xml2.9, musl, mips, mips-musl, busybox)" ;;
 esac
 rm -rf "$work"
 touch "$prefix/.done"

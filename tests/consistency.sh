@@ -24,14 +24,11 @@ sed 's|@VENDOR@|http://www.orvalis.com|g; s|@STORE@|http://cfgstore.orvalis.com|
   fail "examples/config-v1.0.16.xml is not the input of the case example-full-road"
 
 # Each command example of the README and the manual pages names, in a comment
-# beside it, the case folder that runs it; its command must be the folder's,
-# whose name says which program runs.
+# beside it, the case (a folder, or a variant's file) whose line `run:` it is.
 sed 's/\\-/-/g' "$source/README.md" "$page" "$companion" |
-  grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z]\|v\|config\.\)' | while read -r line; do
-  folder=$source/tests/cases/${line##*tests/cases/}
-  [ "$folder" != "$source/tests/cases/$line" ] && [ -f "$folder/args" ] || fail "no case folder named beside: $line"
-  program=cfgmigrate
-  case $folder in */apply-*) program=cfgmigrate-apply ;; esac
+  grep '^ *cfgmigrate\(-apply\)\{0,1\} \(-[a-z-]\|v\|config\.\)' | while read -r line; do
+  named=$source/tests/cases/${line##*tests/cases/}
   shown=$(printf '%s' "${line%%[#\\]*}" | sed 's/ *$//')
-  [ "$shown" = "$program $(tr '\n' ' ' <"$folder/args" | sed 's/ *$//')" ] || fail "$line" "is not the command of $folder"
+  [ "$named" != "$source/tests/cases/$line" ] && grep -sqxF "run: $shown" "$named" "$named/case" ||
+    fail "$line" "is not the line run: of a case named beside it"
 done

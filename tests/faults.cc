@@ -13,8 +13,13 @@
 //   write-full         write() fails with ENOSPC: of the tool's writes, those of
 //                      a save's temporary file (and images'; not the console's,
 //                      which stdio makes itself)
-//   write-garbled      the writes of a save's temporary file lose their first
+//   write-garbled      the writes of a save's temporary file have their first
+//                      byte replaced by "?", as a failing medium may
+//   write-lost         the writes of a save's temporary file lose their last
 //                      byte and report it written, as a failing medium may
+//   write-short:N      the writes of a save's temporary file take half the
+//                      bytes they are given (at least one), N in all, then
+//                      fail with ENOSPC, as a nearly full disk does
 //   fsync-fails        fsync fails with EIO, rename-fails rename likewise
 //   kill:N             the Nth call of write, fsync or rename kills the process
 //                      group instead, as a power cut stops everything
@@ -33,6 +38,7 @@
 //                      with AddressSanitizer, whose allocator this would hide
 //   alloc-in-parse     the parse's first allocation returns null; alloc-in-save
 //                      likewise the first of a save written directly
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -124,8 +130,17 @@ int mkostemp(char *name_template, int flags) {
 
 ssize_t write(int fd, const void *bytes, size_t size) {
   power_cut();
-  if (strcmp(fault(), "write-garbled") == 0 && strstr(named(fd), ".cfgmigrate-") && size > 1)
+  bool temp = strncmp(fault(), "write-", 6) == 0 && strstr(named(fd), ".cfgmigrate-");
+  if (strcmp(fault(), "write-garbled") == 0 && temp && size > 1 && REAL(write)(fd, "?", 1) == 1)
     return REAL(write)(fd, static_cast<const char *>(bytes) + 1, size - 1) + 1;
+  if (strcmp(fault(), "write-lost") == 0 && temp && size > 1)
+    return REAL(write)(fd, bytes, size - 1) + 1;
+  static long long room = strncmp(fault(), "write-short:", 12) ? -1 : atoll(fault() + 12);
+  if (room >= 0 && temp && size > 0) {
+    size_t taken = std::min<size_t>((size + 1) / 2, static_cast<size_t>(room));
+    room -= static_cast<long long>(taken);
+    return taken ? REAL(write)(fd, bytes, taken) : fail(ENOSPC);
+  }
   const char *path = strncmp(fault(), "image-swapped:", 14) ? "" : named(fd);
   if (strncmp(path, "/tmp/cpp_", 9) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
     return fail(EIO);

@@ -2,7 +2,8 @@
 # Runs COMMAND with the places a router shares replaced by BOX's own:
 #   /dev                  BOX/dev: console a file, log the socket BOX/log,
 #                         null, and the links to standard input and output
-#   /tmp                  BOX/root/tmp
+#   /tmp                  BOX/root/tmp; where TMP_MOUNT is set, an empty
+#                         tmpfs with those mount options instead
 #   /usr/lib/opkg/info    BOX/opkg, where BOX has that folder or the machine
 #                         has this one (an empty BOX/opkg hides it); where the
 #                         machine has none, an overlay on /usr/lib makes it
@@ -34,9 +35,10 @@ fi
 # one (elsewhere they are put back where they were).
 top=$(cut -d/ -f1-3 <<<"$box")
 mount --rbind "$top" /dev/.top
-mount --bind "$box/root/tmp" /tmp
+if [ -n "${TMP_MOUNT-}" ]; then mount -t tmpfs tmp /tmp; else mount --bind "$box/root/tmp" /tmp; fi
 mkdir -p "$top"
 mount --rbind /dev/.top "$top"
+[ -z "${TMP_MOUNT-}" ] || mount -o "remount,$TMP_MOUNT" /tmp
 
 cd "$box/root"
 LD_PRELOAD=${TOOL_PRELOAD-} exec -a "${TOOL_ARGV0:-$1}" "$@"

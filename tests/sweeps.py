@@ -9,7 +9,9 @@
 # it was or as that run leaves it, whole, and the run again leaves what the
 # case's run leaves: no temporary file, the document migrated once. Out of
 # memory, a run leaves that with status 0 or everything as it was with 3.
-import itertools, json, os, re, shutil, subprocess, sys
+# Pairs of the companion's first migration run at once leave what one run
+# leaves, both with status 0.
+import gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
 
 from run_case import Case, companion, materialize, read, snapshot
 
@@ -32,7 +34,10 @@ apply[2] = 'PATH=' + os.path.abspath('../shims')
 kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
 sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
           ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade')]
-sweeps += [('run-output-is-input', tool, alone, kills)]
+# The tool's own save over its input, and over files of a name with a colon or a %XX escape, or of a
+# compressed document (a variant's name has its folder's).
+sweeps += [(name, tool, alone, kills) for name in ('save-output-is-input', 'save-colon/variants/time-stamp',
+                                                   'save-percent-names/variants/escape-existing', 'save-compressed-replaced')]
 sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
 tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
@@ -40,18 +45,28 @@ documents = lambda files: {path: data for path, data in files.items() if not pat
 # under /tmp shows there too).
 images = lambda: [entry for entry in os.scandir('tmp') if entry.name.startswith('cpp_')]
 state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) for entry in images()}
+
+
+def reset(files):
+    for entry in [*images(), *os.scandir('.')]:
+        if entry.name != 'tmp':
+            shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
+    materialize(files, '.')
+
+
+cases = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases')
 for name, command, run_env, faults in sweeps:
-    case = Case(config, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases', name), '..')
-    before = case.files('files', 'input.xml', 'input.xml')
-    after = before | case.files('after', 'expected.xml', 'output.xml')
-    line = command + case.file('args').decode().split()
+    folder = os.path.join(cases, name)
+    case = Case(config, folder.partition('/variants/')[0], '..', '/variants/' in name and folder)
+    before = case.files('files', 'input.xml', 'input.xml', 'links')
+    removed = case.file('removed', b'').decode().split()
+    after = {path: data for path, data in (before | case.files('after', 'expected.xml', 'output.xml', 'after-links')).items()
+             if path not in removed}
+    line = command + case.command()[1]
     for variable, fault in faults:
         # Under an emulator, where a run takes five times as long, every fifth allocation.
         for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
-            for entry in [*images(), *os.scandir('.')]:
-                if entry.name != 'tmp':
-                    shutil.rmtree(entry.path) if entry.is_dir(follow_symlinks=False) else os.remove(entry.path)
-            materialize(before, '.')
+            reset(before)
             materialize({'count': b'0\n'}, '..')
             first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
             left = state()
@@ -67,6 +82,65 @@ for name, command, run_env, faults in sweeps:
             # A run the fault did not stop: no more points.
             if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
                 break
-print(f'{tried} runs stopped, by {len(sweeps)} cases: {len(wrong)} left anything but what the case leaves',
-      *wrong, sep='\n')
-sys.exit(1 if wrong or not tried else 0)
+
+# Pairs of runs of the first migration at once, the second started at a random point of the
+# first's time: one migrates, the other finds nothing to do. Counted: a document migrated twice, a
+# record of no version, a kept original overwritten.
+case = Case(config, os.path.join(cases, 'apply-first-migration'), '..')
+before = case.files('files', 'input.xml', 'input.xml', 'links')
+after = before | case.files('after', 'expected.xml', 'output.xml', 'after-links')
+line = apply[:2] + ['PATH=' + os.path.abspath('../bin')] + apply[3:] + case.command()[1]
+start = time.monotonic()
+subprocess.run(line, env=env, capture_output=True)
+span, counts, crowded = time.monotonic() - start, [0, 0, 0], []
+for pair in range(40):
+    reset(before)
+    first = subprocess.Popen(line, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(random.uniform(0, span))
+    statuses = (subprocess.run(line, env=env, capture_output=True).returncode, first.wait())
+    left = state()
+    counts[0] += left.get('config.xml') not in (before['config.xml'], after['config.xml'])
+    counts[1] += left.get('config.xml.version') not in (before['config.xml.version'], after['config.xml.version'])
+    counts[2] += left.get('config.xml.v1.0.16-20170810') not in (None, before['config.xml'])
+    if statuses != (0, 0) or left != after:
+        crowded.append(f'pair {pair}: statuses {statuses}, left {sorted(left)}')
+
+# The tool's save over a good file on a small file system, a tmpfs whose room counts in 4 KiB pages:
+# with each number of pages free from none to what the new document takes, the document padded to
+# end a byte before, at and after a page (a compressed one as near as its padding comes). A plain
+# name, a %XX name (the file of its decoded name) and a compressed document: the file is left old or
+# new, whole, and new where it fits.
+example = read(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'examples', 'config-v1.0.16.xml'))
+padding, pages = random.Random(0).randbytes(10000).hex().encode(), lambda size: -(-size // 4096)
+saves, torn_saves = 0, []
+
+
+# What the save of the example padded with pad bytes leaves over the example with room pages free.
+def save(pad, compress, output, room=16):
+    data = example.replace(b'<config', b'<!-- %s -->\n<config' % padding[:pad], 1)
+    materialize({'in.xml': gzip.compress(data) if compress else data}, '.')
+    os.makedirs('small', exist_ok=True)
+    subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={(pages(len(example)) + room) * 4096}', 'tmpfs', 'small'], check=True)
+    materialize({output.replace('%41', 'A'): example}, 'small')
+    assert os.statvfs('small').f_bavail * os.statvfs('small').f_frsize == room * 4096
+    subprocess.run(tool + ['v1.0.16-20170810', 'v1.4.09', 'in.xml', 'small/' + output], env=env, capture_output=True)
+    left = read('small/' + output.replace('%41', 'A'))
+    subprocess.run(['umount', 'small'], check=True)
+    return left
+
+
+for output, compress in (('config.xml', False), ('a%41.xml', False), ('config.xml', True)):
+    for end in (0, 4095, 4096, 4097, 8191, 8192, 8193, 12287, 12288, 12289):
+        pad, new = 0, save(0, compress, output)
+        while len(new) < end:
+            pad, new = pad + end - len(new), save(pad + end - len(new), compress, output)
+        for room in range(pages(len(new)) + 1) if pad or end in (0, len(new)) else []:
+            left, saves = save(pad, compress, output, room), saves + 1
+            if new == example or left not in (example, new) or (room == pages(len(new)) and left != new):
+                torn_saves.append(f'{output}{" compressed" * compress} of {len(new)} bytes, {room} pages free: {len(left or b"")} left')
+killed_wrong, wrong = len(wrong), wrong + torn_saves + crowded
+print(f'{tried} runs stopped, by {len(sweeps)} cases: {killed_wrong} left anything but what the case leaves',
+      f'{saves} saves over a good file with little room: {len(torn_saves)} left it neither old nor new',
+      '40 pairs of runs at once: {} migrated twice, {} left a record of no version, {} overwrote the kept '
+      'original'.format(*counts), *wrong, sep='\n')
+sys.exit(1 if wrong or not tried or not saves else 0)
