@@ -138,16 +138,14 @@ void settle_maybe_blank() {
 // xmlIsBlankNode's white space: blank, tab, line feed, carriage return.
 bool is_blank_char(xmlChar c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 
-// A byte 0x80 where `eight` has a zero byte, and only there.
-[[gnu::always_inline]] inline uint64_t zero_bytes(uint64_t eight) {
-  constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7F;
-  return ~(((eight & low7) + low7) | eight) & ~low7;
-}
-
 // Eight bytes all blanks or line feeds, as indentation is: one test for all.
+// A blank XORed with a blank is 0, a line feed 0x2A: each byte must be one
+// of the two, so no bit outside 0x2A is set, and its bits 0x02, 0x08 and
+// 0x20 are all set or none (each equal to the one two places up).
 [[gnu::always_inline]] inline bool is_indentation(uint64_t eight) {
   constexpr uint64_t ones = 0x0101010101010101;
-  return (zero_bytes(eight ^ ' ' * ones) | zero_bytes(eight ^ '\n' * ones)) == 0x80 * ones;
+  uint64_t from_blanks = eight ^ ' ' * ones;
+  return ((from_blanks & 0xD5 * ones) | ((from_blanks ^ from_blanks >> 2) & 0x0A * ones)) == 0;
 }
 
 [[gnu::always_inline]] inline bool is_blank(const xmlChar *text, int length) {
