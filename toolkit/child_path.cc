@@ -107,12 +107,8 @@ int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
 
 // The short local name first: the namespace URIs are long and shared by
 // most siblings, so comparing them first costs the most and decides least.
-// On a 64-bit machine a node's namespace lies past its first 64 bytes,
-// mostly in another cache line than its type, name and next sibling: it is
-// read only for a node of the name, so a walk past siblings of other names
-// reads one line of each.
 [[gnu::always_inline]] inline bool matches(const xmlNode *node, Name &name) {
-  if (node->type != XML_ELEMENT_NODE)
+  if (node->type != XML_ELEMENT_NODE || !node->ns)
     return false;
   if (node->name != name.equal_local) {
     // Siblings of other names mostly differ in their first letter.
@@ -121,8 +117,6 @@ int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
       return false;
     name.equal_local = node->name;
   }
-  if (!node->ns)
-    return false;
   if (node->ns != name.equal_ns) {
     if (!xmlStrEqual(node->ns->href, name.uri))
       return false;
