@@ -20,11 +20,11 @@ BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount bi
 # build-NAME/ with cmake/TOOLCHAIN.cmake and runs its tests, under qemu-user
 # for another processor. Multiarch targets take Debian's cross compiler and
 # the target's libraries as multiarch packages; router targets the libraries
-# routers run, built by scripts/router-libs.sh NAME from Debian source
-# packages pinned by version.
+# routers run (libxml2 as OpenWrt configures it, musl), built by
+# scripts/router-libs.sh NAME from Debian source packages pinned by version.
 MULTIARCH_TARGETS = arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf
-ROUTER_TARGETS = xml2.15:x86_64-linux-gnu-libxml2-2.15 xml2.9:x86_64-linux-gnu-libxml2-2.9 \
-	musl:x86_64-linux-musl mips:mips-linux-gnu mips-musl:mips-linux-musl
+ROUTER_TARGETS = xml2.15:x86_64-linux-gnu-libxml2-2.15 musl:x86_64-linux-musl mips:mips-linux-gnu \
+	mips-musl:mips-linux-musl
 CROSS_TARGETS ?= $(MULTIARCH_TARGETS) $(ROUTER_TARGETS)
 cross_arch = $(firstword $(subst :, ,$(1)))
 cross_triplet = $(lastword $(subst :, ,$(1)))
@@ -32,7 +32,7 @@ CROSS_PACKAGES = make cmake pkg-config qemu-user util-linux mount diffutils mawk
 	binutils strace $(BUSYBOX_PACKAGES) $(foreach target,$(filter $(MULTIARCH_TARGETS),$(CROSS_TARGETS)), \
 	g++-$(call cross_triplet,$(target)) libxml2-dev:$(call cross_arch,$(target))) \
 	$(if $(filter $(ROUTER_TARGETS),$(CROSS_TARGETS)),$(ROUTER_PACKAGES))
-ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils autoconf automake libtool
+ROUTER_PACKAGES = g++ g++-mips-linux-gnu zlib1g-dev dpkg-dev xz-utils
 
 # The second build of `make test`: AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer. Any report ends its process with a failure;

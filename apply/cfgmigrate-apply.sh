@@ -41,7 +41,7 @@
 # were; 2 usage; 3 refused, nothing touched.
 
 NEWEST=@CFGMIGRATE_NEWEST_LABEL@
-STORE_NS=@CFGMIGRATE_STORE_NS_BASE@/ns/config/1.0
+STORE_NS=@CFGMIGRATE_STORE_NS@
 # The step table's one-way rows, "FROM TO" each: a downgrade leaves their
 # changes in the document, so an upgrade must never apply them again.
 ONE_WAY='@CFGMIGRATE_ONE_WAY_ROWS@'
@@ -311,7 +311,7 @@ finish() {
   # The tool's save keeps the mode and owner of the file it replaces.
   rm -f "$new" && cp -p "$doc" "$new" && : >"$new" || fail "cannot write $new"
   cfgmigrate $debug "$from" "$version" "$source" "$new" || status=$?
-  rm -f /tmp/cpp_bg_*.jpg /tmp/cpp_logo_*.jpg
+  rm -f @CFGMIGRATE_IMAGE_GLOB@
   [ $status = 0 ] || fail "cfgmigrate exited with status $status"
   [ -s "$new" ] || fail "cfgmigrate saved nothing to $new"
   cfgmigrate "$version" "$version" "$new" /dev/null || fail "$new does not parse"

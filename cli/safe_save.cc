@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr char temp_mark[] = ".cfgmigrate-";
+constexpr char temp_mark[] = CFGMIGRATE_TEMP_MARK;
 constexpr size_t temp_mark_length = sizeof temp_mark - 1;
 constexpr size_t temp_random_length = 6; // mkstemp's XXXXXX
 // Keeps the temporary name within NAME_MAX for any output name.

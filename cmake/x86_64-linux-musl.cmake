@@ -1,5 +1,6 @@
-# x86_64 with musl and libxml2 2.15 as OpenWrt builds them, from
-# scripts/router-libs.sh musl; `make cross-test-musl` runs the tests.
+# x86_64 with musl 1.2.5 and libxml2 2.15 as OpenWrt builds them (musl's
+# iconv), from scripts/router-libs.sh musl; `make cross-test-musl` runs the
+# tests.
 set(router_target musl)
 set(cross_triplet x86_64-linux-gnu)
 set(router_musl ON)

@@ -14,7 +14,7 @@ const MigrationStep step_table[] = {
 const int step_count = sizeof step_table / sizeof step_table[0];
 
 const NamespaceBinding namespace_table[] = {
-    {"config", CFGMIGRATE_STORE_NS_BASE "/ns/config/1.0"},
+    {"config", CFGMIGRATE_STORE_NS},
     {"fwbs", CFGMIGRATE_VENDOR_NS_BASE "/ns/orvalis/fw-basic-settings"},
     {"wifi", CFGMIGRATE_VENDOR_NS_BASE "/ns/orvalis/wifi"},
     {"netconf", CFGMIGRATE_VENDOR_NS_BASE "/ns/orvalis/netconf"},

@@ -10,7 +10,8 @@
 set -eu
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
-newest=$(sed -n 's/.*"newest": "\([^"]*\)".*/\1/p' "$build/tests/cases.json")
+fact() { sed -n "s/.*\"$1\": \"\([^\"]*\)\".*/\1/p" "$build/tests/cases.json"; }
+newest=$(fact newest)
 oldest=$(sed -n '1,/^STEP/s/^STEP("\([^"]*\)".*/\1/p' "$root/steps/step_table.def")
 work=$build/demo
 output=$work/config-$newest.xml
@@ -46,7 +47,7 @@ else
   echo "No sandbox here${why:+ ($why)}."
   echo "cfgmigrate runs directly: its diagnostic lines go to the real /dev/console (if this"
   echo "user may open it) and syslog, where this script cannot show them, and the portal"
-  echo "images it converts are left in /tmp as cpp_bg_*.jpg and cpp_logo_*.jpg."
+  echo "images it converts are left as $(fact images)."
   status=0
   (cd "$work/example" && "$build/cfgmigrate" -d $oldest "$newest" input.xml "$output") ||
     status=$?

@@ -2,36 +2,41 @@
 # Builds what routers run that the suite needs from Debian source packages
 # pinned by version, into a cache that later runs reuse: the libraries of a
 # router target of `make cross-test`,
-#   xml2.15    libxml2 2.15 as OpenWrt configures it (x86_64, glibc)
-#   xml2.9     libxml2 2.9.14 configured the same way (x86_64, glibc)
+#   xml2.15    libxml2 2.15 (x86_64, glibc)
 #   musl       musl, zlib and libxml2 2.15 for x86_64
 #   mips       zlib and libxml2 2.15 for big-endian MIPS (the cross
 #              compiler's own glibc)
 #   mips-musl  musl, zlib and libxml2 2.15 for big-endian MIPS
-# and the BusyBox the companion's tests run with:
+# libxml2 is configured as OpenWrt's package/libs/libxml2 configures it:
+# decoding through the C library's iconv (musl's own on a router), catalogs,
+# threads and zlib; no HTTP, FTP, lzma, ICU, built-in ISO-8859-X tables,
+# modules or Python. zlib is linked into libxml2 (static,
+# position-independent), so a target's libxml2 needs its C library alone.
+# And the BusyBox the companion's tests run with:
 #   busybox    BusyBox with OpenWrt's default options, for this machine
-# OpenWrt's libxml2 has zlib and no iconv, ICU, lzma, HTTP, FTP or Python.
-# zlib is linked into libxml2 (static, position-independent), so a target's
-# libxml2 needs its C library alone.
 #
 # Usage: router-libs.sh TARGET
 # The cache is $CFGMIGRATE_ROUTER_LIBS, by default .router-libs/ of the tree
 # (git-ignored; `make clean` keeps it): sources/ holds the downloaded source
 # packages, TARGET/ what the target installs, apt/ the package lists of the
 # deb-src entry this script adds when the machine's own serve none of the
-# pinned versions. Remove TARGET/ to build it again.
+# pinned versions. A target built by another version of this script, or in
+# another folder, is built again; remove TARGET/ to force it.
 set -eu
 
-# The pins. A version the archive no longer serves stops the script with the
+# The pins: libxml2 2.15 of Debian unstable (OpenWrt's main branch ships
+# 2.15; no suite serves 2.14, the line of OpenWrt 24.10); musl 1.2.5 of
+# Debian 13 with its iconv fixes, the newest the archive serves (OpenWrt
+# 24.10 ships 1.2.5; unstable lists 1.2.6, whose .dsc the archive did not
+# serve). A version the archive no longer serves stops the script with the
 # versions it serves: take one and run the targets again.
-LIBXML2_NEW=2.15.4+dfsg-1
-LIBXML2_OLD=2.9.14+dfsg-1.3~deb12u6
-MUSL=1.2.3-1
+LIBXML2=2.15.4+dfsg-1
+MUSL=1.2.5-3.1~deb13u1
 ZLIB=1:1.2.13.dfsg-1
 # The BusyBox release whose options openwrt-busybox-defaults.txt lists.
 BUSYBOX=1:1.37.0-10.1
 # Where the pinned versions are, for the deb-src entry added when needed.
-SUITES="bookworm sid"
+SUITES="bookworm trixie sid"
 MIRROR=http://deb.debian.org/debian
 
 target=${1:?usage: router-libs.sh TARGET}
@@ -39,7 +44,13 @@ tree=$(cd "$(dirname "$0")/.." && pwd)
 cache=${CFGMIGRATE_ROUTER_LIBS:-$tree/.router-libs}
 prefix=$cache/$target
 jobs=${JOBS:-2}
-[ -f "$prefix/.done" ] && exit 0
+# A cache restored from an older tree may hold the target as other pins or
+# options built it, and one restored elsewhere libraries that name the
+# folder they were built in (musl's loader, libxml2's .pc file); BusyBox
+# follows its list of options too.
+recipe=$({ cat "$0"; [ "$target" != busybox ] || cat "$tree/scripts/openwrt-busybox-defaults.txt"
+  echo "$prefix"; } | sha256sum)
+[ "$(cat "$prefix/.done" 2>/dev/null)" = "$recipe" ] && exit 0
 
 say() { echo "router-libs: $*"; }
 die() { say "$*" >&2; exit 1; }
@@ -120,31 +131,29 @@ build_zlib() { # CC
   quiet make install
 }
 
-# libxml2 2.15 with its own CMake build, as OpenWrt's package configures it;
-# a cross build names the system.
-build_libxml2_new() { # CC [SYSTEM NAME]
-  unpack LIBXML2_NEW libxml2
+# OpenWrt's package sets every option of libxml2's CMake build, one list
+# for all versions: those a version lacks (2.15 has no FTP, LZMA, MEM_DEBUG
+# or RUN_DEBUG) it ignores. PROGRAMS, on there, builds xmllint and changes
+# nothing of the library: not built here.
+OPENWRT_ON="ZLIB ICONV THREADS CATALOG XINCLUDE XPATH XPTR SAX1 PUSH READER WRITER SCHEMAS VALID HTML C14N
+  OUTPUT PATTERN REGEXPS DEBUG"
+OPENWRT_OFF="HTTP FTP LZMA ICU ISO8859X LEGACY MODULES PYTHON SCHEMATRON MEM_DEBUG RUN_DEBUG THREAD_ALLOC
+  TESTS"
+
+# libxml2 with its own CMake build, as OpenWrt's package configures it; a
+# cross build names the system.
+build_libxml2() { # CC [SYSTEM NAME]
+  unpack LIBXML2 libxml2
   compiler=$1
   set -- ${2:+-DCMAKE_SYSTEM_NAME=$2}
   [ -f "$prefix/lib/libz.a" ] &&
     set -- "$@" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+  for option in $OPENWRT_ON; do set -- "$@" "-DLIBXML2_WITH_$option=ON"; done
+  for option in $OPENWRT_OFF PROGRAMS; do set -- "$@" "-DLIBXML2_WITH_$option=OFF"; done
   quiet env CC="$compiler" cmake -S "$work/libxml2" -B "$work/libxml2-build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib "$@" -DLIBXML2_WITH_ZLIB=ON \
-    -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_ICU=OFF -DLIBXML2_WITH_HTTP=OFF \
-    -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_PROGRAMS=OFF -DLIBXML2_WITH_TESTS=OFF
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib "$@"
   quiet cmake --build "$work/libxml2-build" -j "$jobs"
   quiet cmake --install "$work/libxml2-build"
-}
-
-# libxml2 2.9.14 with autotools (Debian's patches touch Makefile.am).
-build_libxml2_old() {
-  unpack LIBXML2_OLD libxml2
-  cd "$work/libxml2"
-  quiet autoreconf -fi
-  quiet ./configure --prefix="$prefix" --disable-static --without-iconv --without-icu --without-lzma \
-    --without-http --without-ftp --without-python --with-zlib
-  quiet make -j"$jobs"
-  quiet make install
 }
 
 # BusyBox with the options of OpenWrt's busybox package at their defaults
@@ -192,24 +201,23 @@ rm -rf "$prefix" "$work"
 mkdir -p "$prefix" "$work"
 say "building $target in $prefix"
 case $target in
-xml2.15) build_libxml2_new gcc ;;
-xml2.9) build_libxml2_old ;;
+xml2.15) build_libxml2 gcc ;;
 musl)
   build_musl x86_64-linux-musl x86_64-linux-gnu
   build_zlib "$(musl_cc gcc)"
-  build_libxml2_new "$(musl_cc gcc)" Linux
+  build_libxml2 "$(musl_cc gcc)" Linux
   ;;
 mips)
   build_zlib mips-linux-gnu-gcc
-  build_libxml2_new mips-linux-gnu-gcc Linux
+  build_libxml2 mips-linux-gnu-gcc Linux
   ;;
 mips-musl)
   build_musl mips-linux-musl mips-linux-gnu
   build_zlib "$(musl_cc mips-linux-gnu-gcc)"
-  build_libxml2_new "$(musl_cc mips-linux-gnu-gcc)" Linux
+  build_libxml2 "$(musl_cc mips-linux-gnu-gcc)" Linux
   ;;
 busybox) build_busybox ;;
-*) die "unknown target $target (xml2.15, xml2.9, musl, mips, mips-musl, busybox)" ;;
+*) die "unknown target $target (xml2.15, musl, mips, mips-musl, busybox)" ;;
 esac
 rm -rf "$work"
-touch "$prefix/.done"
+echo "$recipe" >"$prefix/.done"

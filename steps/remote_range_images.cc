@@ -152,7 +152,7 @@ void convert_image(xmlNode *node, const char *tag, int index) {
     return;
   char path[128];
   // The path is kept byte for byte: scripts and operators look for the images there.
-  snprintf(path, sizeof path, "/tmp/cpp_%s_%d.jpg", tag, index);
+  snprintf(path, sizeof path, CFGMIGRATE_IMAGE_PATH, tag, index);
   size_t length = strlen(text);
   size_t size = length / 2;
   if (size > sizeof image_bytes || !base64_fits(size)) {

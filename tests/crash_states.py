@@ -5,7 +5,7 @@
 # file-system model below. In each state the documents must be whole (each name as before the run
 # or as after it); booted with the same command, the state must end exactly as the case does, with
 # status 0 and no two names on one file (a stray name a later run would write through).
-import json, os, re, subprocess, sys
+import fnmatch, json, os, re, subprocess, sys
 
 from run_case import Case, companion, materialize, snapshot
 
@@ -146,7 +146,7 @@ def cuts(ops, needs):
 
 # The state in the working folder, an inode's further names hard links; in /tmp no images.
 def lay(names, data):
-    for entry in [*os.scandir('.'), *(e for e in os.scandir('tmp') if e.name.startswith('cpp_'))]:
+    for entry in [*os.scandir('.'), *(e for e in os.scandir('tmp') if fnmatch.fnmatch(e.name, os.path.basename(config['images'])))]:
         os.remove(entry.path) if entry.name != 'tmp' else None
     first = {}
     for path, ino in sorted(names.items()):

@@ -27,7 +27,7 @@
 //                      (libxml2 opens what it saves to with fopen)
 //   unreadable:PATH    the file PATH cannot be opened for reading, nor read
 //                      through a descriptor open on it
-//   image-swapped:LINK as an image under /tmp/cpp_ is written, its name is
+//   image-swapped:LINK as a portal image is written, its name is
 //                      replaced by a symbolic link to LINK, as anyone may
 //                      do in a shared /tmp (the write fails if it cannot be)
 //   stdin-closed       the tool starts without standard input, as a boot
@@ -45,6 +45,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fnmatch.h>
 #include <unistd.h>
 #include <utility>
 
@@ -130,7 +131,7 @@ int mkostemp(char *name_template, int flags) {
 
 ssize_t write(int fd, const void *bytes, size_t size) {
   power_cut();
-  bool temp = strncmp(fault(), "write-", 6) == 0 && strstr(named(fd), ".cfgmigrate-");
+  bool temp = strncmp(fault(), "write-", 6) == 0 && strstr(named(fd), CFGMIGRATE_TEMP_MARK);
   if (strcmp(fault(), "write-garbled") == 0 && temp && size > 1 && REAL(write)(fd, "?", 1) == 1)
     return REAL(write)(fd, static_cast<const char *>(bytes) + 1, size - 1) + 1;
   if (strcmp(fault(), "write-lost") == 0 && temp && size > 1)
@@ -142,7 +143,7 @@ ssize_t write(int fd, const void *bytes, size_t size) {
     return taken ? REAL(write)(fd, bytes, taken) : fail(ENOSPC);
   }
   const char *path = strncmp(fault(), "image-swapped:", 14) ? "" : named(fd);
-  if (strncmp(path, "/tmp/cpp_", 9) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
+  if (fnmatch(CFGMIGRATE_IMAGE_GLOB, path, 0) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
     return fail(EIO);
   return strcmp(fault(), "write-full") ? REAL(write)(fd, bytes, size) : fail(ENOSPC);
 }
@@ -160,7 +161,7 @@ int rename(const char *from, const char *to) {
 // Built with 64-bit file offsets as the tool is, this defines fopen64, the
 // name the tool and libxml2 call.
 FILE *fopen(const char *path, const char *mode) {
-  if ((strcmp(fault(), "temp-reopen") == 0 && strstr(path, ".cfgmigrate-")) ||
+  if ((strcmp(fault(), "temp-reopen") == 0 && strstr(path, CFGMIGRATE_TEMP_MARK)) ||
       (mode[0] == 'r' && fault_names("unreadable", path))) {
     errno = EACCES;
     return nullptr;

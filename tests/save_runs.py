@@ -4,7 +4,7 @@
 # stale temporary files beside saves still writing, the mode and owner of a
 # replaced file, a redirected standard output written in place, and runs at
 # once sharing /tmp.
-import base64, contextlib, fcntl, json, os, random, stat, subprocess, sys
+import base64, contextlib, fcntl, glob, json, os, random, stat, subprocess, sys
 
 from run_case import materialize, read
 
@@ -23,13 +23,13 @@ def save(source, output, **options):
 
 
 def temps():
-    return {name for name in os.listdir() if '.cfgmigrate-' in name}
+    return {name for name in os.listdir() if config['temp_mark'] in name}
 
 
 materialize({'config.xml': b'<config/>\n'}, '.')
 # Saves still writing hold their files locked: the clean-up passes over each, whatever stale
 # files it has met before it in the folder's order, and over what is no regular file.
-temp = lambda: '.config.xml.cfgmigrate-' + ''.join(random.choices('abcdefghijklmnopqrstuvwxyz', k=6))
+temp = lambda: '.config.xml' + config['temp_mark'] + ''.join(random.choices('abcdefghijklmnopqrstuvwxyz', k=6))
 held = [open(temp(), 'w') for _ in range(4)]
 for file in held:
     fcntl.flock(file, fcntl.LOCK_EX)
@@ -56,7 +56,7 @@ with open('out.txt', 'wb') as out:
 
 # Runs at once use the same image file names in /tmp: each keeps its own images.
 portal = config['vendor'] + '/ns/orvalis/captive-portal'
-images = [random.randbytes(200000) for _ in range(4)]  # one a run, all in /tmp/cpp_bg_0.jpg
+images = [random.randbytes(200000) for _ in range(4)]  # one a run, all in the first background image
 for r, image in enumerate(images):
     materialize({f'in{r}.xml': f'<config><portal-profiles xmlns="{portal}"><portal-profile><portal-ux><background>'
                  f'<content>{image.hex()}</content></background></portal-ux></portal-profile></portal-profiles></config>'
@@ -66,7 +66,7 @@ for _ in range(20):
     runs = [subprocess.Popen(tool + ['v1.4', config['newest'], f'in{r}.xml', f'out{r}.xml']) for r in range(4)]
     right += sum(run.wait() == 0 and base64.b64encode(images[r]) in read(f'out{r}.xml')
                  for r, run in enumerate(runs))
-check(right == 80 and stat.S_IMODE(os.stat('/tmp/cpp_bg_0.jpg').st_mode) == 0o640,
+check(right == 80 and [stat.S_IMODE(os.stat(path).st_mode) for path in glob.glob(config['images'])] == [0o640],
       f'4 runs at once sharing /tmp, 20 times: {right} of 80 kept their own images, in a file of 0666 less the umask')
 
 sys.exit(1 if failures else 0)

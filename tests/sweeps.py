@@ -11,7 +11,7 @@
 # memory, a run leaves that with status 0 or everything as it was with 3.
 # Pairs of the companion's first migration run at once leave what one run
 # leaves, both with status 0.
-import gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
+import fnmatch, gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
 
 from run_case import Case, companion, materialize, read, snapshot
 
@@ -43,7 +43,7 @@ tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
 # The working folder, and the images in /tmp, its tmp/: nothing else there is the run's (a tree cloned
 # under /tmp shows there too).
-images = lambda: [entry for entry in os.scandir('tmp') if entry.name.startswith('cpp_')]
+images = lambda: [entry for entry in os.scandir('tmp') if fnmatch.fnmatch(entry.name, os.path.basename(config['images']))]
 state = lambda: snapshot('.', './tmp') | {f'tmp/{entry.name}': read(entry.path) for entry in images()}
 
 
