@@ -15,7 +15,7 @@ TEST_PACKAGES = $(BUILD_PACKAGES) libasan8 libubsan1 util-linux mount diffutils 
 	binutils strace $(BUSYBOX_PACKAGES)
 DEMO_PACKAGES = $(BUILD_PACKAGES) python3 util-linux mount diffutils
 BENCH_PACKAGES = $(BUILD_PACKAGES) libxml2-utils gnuplot-nox util-linux mount binutils python3 \
-	hyperfine time valgrind jq
+	hyperfine time valgrind jq zlib1g-dev dpkg-dev xz-utils
 # The targets of `make cross-test`, as NAME:TOOLCHAIN: each builds in
 # build-NAME/ with cmake/TOOLCHAIN.cmake and runs its tests, under qemu-user
 # for another processor. Multiarch targets take Debian's cross compiler and
@@ -114,12 +114,13 @@ demo:
 	cmake --build $(BUILD) -j $(JOBS) --target cfgmigrate
 	@scripts/demo.sh $(BUILD)
 
-# Times, peak memory, instructions and footprint against libxml2's own parse
-# and save; writes docs/performance.md. Not part of `make test`.
+# Times, peak memory, instructions by phase and footprint against libxml2's
+# own parse and save, with Debian's libxml2 and 2.15 as routers run it;
+# writes docs/performance.md. Not part of `make test`.
 bench:
 	@scripts/ensure-deps.sh $(BENCH_PACKAGES)
 	CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/bench.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) build-bench \
+	rm -rf $(BUILD) $(ASAN_BUILD) $(NS_BUILD) build-bench build-bench-xml2.15 \
 		$(foreach target,$(CROSS_TARGETS),build-$(call cross_arch,$(target)))

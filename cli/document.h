@@ -1,12 +1,17 @@
-// Loading and saving the configuration document.
+// Loading and saving the run's configuration document.
 #pragma once
 
 #include <libxml/tree.h>
 
-// Parses the input file whole; null when it does not parse.
-xmlDoc *load_document(const char *path);
+// Parses the run's input file whole into run.document and run.root; both
+// stay null when it does not parse.
+void load_document();
 
-// Writes the document, UTF-8 and indented, to the run's output path; once
-// memory has run out, nothing is written over it. False when the output was
-// left as it was.
-bool save_document(xmlDoc *document);
+// Removes every text or CDATA node below `root` that holds white space
+// alone (xmlIsBlankNode), so the saver's indentation replaces the input's.
+void strip_blank_nodes(xmlNode *root);
+
+// Strips the run's document, then writes it, UTF-8 and indented, to the
+// run's output path. Once memory has run out, nothing is written over it.
+// False when the output was left as it was.
+bool save_document();

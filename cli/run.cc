@@ -13,22 +13,21 @@ int cfgmigrate_main(int argc, char **argv) {
   watch_allocations();
   parse_command_line(argc, argv);
 
-  // The migration ends by freeing every blank text node, a million small
-  // blocks for a large configuration. Kept in glibc's fast bins, they would
-  // all be walked and merged again by each later large allocation and by
-  // the final free. musl, the usual C library of router firmware, has no
-  // such tuning.
+  // The run ends by freeing the document, a million small blocks for a
+  // large configuration. Kept in glibc's fast bins, they would all be
+  // walked and merged again by each large block freed after them. musl,
+  // the usual C library of router firmware, has no such tuning.
 #ifdef M_MXFAST
   mallopt(M_MXFAST, 0);
 #endif
 
-  run.document = load_document(run.input_path);
+  load_document();
   if (!run.document && !run.out_of_memory) {
     log_info("cfgmigrate(%d): Error: unable to parse file \"%s\"", __LINE__, run.input_path);
     return 3;
   }
-  int status = migrate_document(run.document, run.source_version, run.target_version);
-  bool written = save_document(run.document);
+  int status = run_migration();
+  bool written = save_document();
   xmlFreeDoc(run.document);
   run.document = nullptr;
   run.root = nullptr;

@@ -7,7 +7,7 @@
 // need not join: versions in a gap had no schema change. The last to-label
 // is the tool's own version.
 const MigrationStep step_table[] = {
-#define STEP(from, to, handler, way) {from, to, handler},
+#define STEP(from, to, handler, way) {from, to, handler, handler##_reads},
 #include "steps/step_table.def"
 #undef STEP
 };

@@ -10,6 +10,8 @@ struct MigrationStep {
   const char *from_label;
   const char *to_label;
   StepHandler handler;
+  // The paths whose text the handler reads (steps/steps.h), null-ended.
+  const char *const *reads;
 };
 
 extern const MigrationStep step_table[];

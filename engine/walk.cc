@@ -4,30 +4,11 @@
 
 #include "engine/step_table.h"
 #include "engine/version.h"
+#include "toolkit/child_path.h"
 #include "toolkit/log.h"
 #include "toolkit/run_state.h"
 
 namespace {
-
-// Unlinks and frees every white-space-only text node below `node`, so the
-// saver's indentation replaces the input's.
-void strip_blank_nodes(xmlNode *node) {
-  if (!node)
-    return;
-  xmlNode *next = nullptr;
-  for (xmlNode *child = node->children; child; child = next) {
-    next = child->next;
-    if (xmlIsBlankNode(child)) {
-      xmlUnlinkNode(child);
-      xmlFreeNode(child);
-      continue;
-    }
-    // Only elements own their children: an entity reference's children
-    // are the entity's own content, shared by every reference to it.
-    if (child->type == XML_ELEMENT_NODE)
-      strip_blank_nodes(child);
-  }
-}
 
 void register_namespaces(xmlXPathContext *context) {
   for (const NamespaceBinding *binding = namespace_table; binding->prefix; ++binding)
@@ -65,10 +46,13 @@ void downgrade_walk() {
   log_info("cfgmigrate(%d): final version:%s", __LINE__, format_version(run.target_version));
 }
 
-// Creates the XPath context on the run's document and walks the step table
-// from the source to the target version. 0 when the walk ran, 3 when no
-// XPath context could be made.
+} // namespace
+
 int run_migration() {
+  // A parse that ran out of memory may still hand back a tree, one that
+  // lacks anything up to its root.
+  if (run.out_of_memory)
+    return 3;
   run.xpath_context = xmlXPathNewContext(run.document);
   if (!run.xpath_context) {
     log_info("cfgmigrate(%d): Error: unable to create new XPath context", __LINE__);
@@ -83,10 +67,25 @@ int run_migration() {
     log_info("cfgmigrate(%d): same version, do nothing", __LINE__);
   xmlXPathFreeContext(run.xpath_context);
   run.xpath_context = nullptr;
+  forget_child_paths();
   return 0;
 }
 
-} // namespace
+bool note_read_elements(void (*note)(const xmlChar *uri, const char *local, void *data),
+                        void *data) {
+  // The paths' prefixes, as the walk's context binds them.
+  xmlXPathContext *context = xmlXPathNewContext(nullptr);
+  if (!context)
+    return false;
+  register_namespaces(context);
+  bool known = true;
+  for (int i = 0; i < step_count; ++i) {
+    for (const char *const *path = step_table[i].reads; *path; ++path)
+      known = child_path_read_names(*path, context, note, data) && known;
+  }
+  xmlXPathFreeContext(context);
+  return known;
+}
 
 // Both directions use the upgrade window on to-labels, rows named in
 // ascending order.
@@ -106,18 +105,4 @@ int check_migration() {
     needed = 1;
   }
   return needed;
-}
-
-int migrate_document(xmlDoc *document, VersionCode from, VersionCode to) {
-  // A parse that ran out of memory may still hand back a tree, one that
-  // lacks anything up to its root.
-  if (run.out_of_memory)
-    return 3;
-  run.document = document;
-  run.root = xmlDocGetRootElement(document);
-  run.source_version = from;
-  run.target_version = to;
-  int status = run_migration();
-  strip_blank_nodes(run.root);
-  return status;
 }

@@ -17,8 +17,7 @@ const char *const certificates[] = {
 };
 
 void wrap_first(const char *expression) {
-  XPathResult result = xpath_eval(run.root, expression);
-  xmlNode *certificate = nodeset_first(result);
+  xmlNode *certificate = xpath_first(run.root, expression);
   if (!certificate)
     return;
   // Without a wrapper, unlinking would leave the certificate in no tree
@@ -34,6 +33,8 @@ void wrap_first(const char *expression) {
 }
 
 } // namespace
+
+const char *const step_ipsec_local_certificate_reads[] = {nullptr};
 
 const char *step_ipsec_local_certificate(int reverse) {
   if (reverse)

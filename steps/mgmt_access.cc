@@ -12,6 +12,8 @@
 
 namespace {
 
+const char lan_zone[] = "./fwbs:firewall/fwbs:lan-vpn-web-management";
+const char remote_zone[] = "./fwbs:firewall/fwbs:remote-web-management";
 const char lan_rest[] = "./fwbs:firewall/fwbs:lan-vpn-web-management/fwbs:rest";
 const char remote_rest[] = "./fwbs:firewall/fwbs:remote-web-management/fwbs:rest";
 const char lan_netconf[] = "./fwbs:firewall/fwbs:lan-vpn-web-management/fwbs:netconf";
@@ -30,7 +32,31 @@ bool leaf_is_on(const char *expression) {
   return strcmp(run.text_buffer, "true") == 0;
 }
 
+// Removes a zone's two switches (its REST one only when `rest_too`): each
+// container of the zone is found in one walk of the firewall's children,
+// which hold thousands of rules, and its switches looked up inside it. Where
+// the containers cannot be found, each switch's whole path is asked, and
+// logs its own error.
+void remove_switches(const char *zone, const char *rest, const char *netconf, bool rest_too) {
+  XPathResult containers = xpath_eval(run.root, zone);
+  if (!containers) {
+    if (rest_too)
+      xpath_remove_all(run.root, rest);
+    xpath_remove_all(run.root, netconf);
+    return;
+  }
+  for (int i = 0; i < nodeset_count(containers); ++i) {
+    xmlNode *container = nodeset_item(containers, i);
+    if (rest_too)
+      xpath_remove_all(container, "./fwbs:rest");
+    xpath_remove_all(container, "./fwbs:netconf");
+  }
+}
+
 } // namespace
+
+const char *const step_mgmt_access_reads[] = {lan_rest, remote_rest, lan_netconf, remote_netconf,
+                                              nullptr};
 
 const char *step_mgmt_access(int reverse) {
   if (reverse)
@@ -59,11 +85,7 @@ const char *step_mgmt_access(int reverse) {
   // Without a restconf element the REST switches have nowhere to go;
   // removing them would silently drop the setting, so they stay for a
   // later run to carry over. The NETCONF half does not depend on it.
-  if (restconf)
-    xpath_remove_all(run.root, lan_rest);
-  xpath_remove_all(run.root, lan_netconf);
-  if (restconf)
-    xpath_remove_all(run.root, remote_rest);
-  xpath_remove_all(run.root, remote_netconf);
+  remove_switches(lan_zone, lan_rest, lan_netconf, restconf != nullptr);
+  remove_switches(remote_zone, remote_rest, remote_netconf, restconf != nullptr);
   return step_mgmt_access_row.to_label;
 }

@@ -28,7 +28,7 @@ struct ImageRow {
   const char *tag;
 };
 
-const ImageRow image_rows[] = {
+constexpr ImageRow image_rows[] = {
     {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:background/cpp:content", "bg"},
     {"./cpp:portal-profiles/cpp:portal-profile/cpp:portal-ux/cpp:logo/cpp:content", "logo"},
 };
@@ -101,34 +101,53 @@ bool convert_through_file(const char *path, size_t size) {
   return converted;
 }
 
+// The byte of each pair of characters, read as one 16-bit number as they
+// lie in memory: hex digits high nibble first, any other character 0.
+// Made before the first image is decoded.
+uint8_t pair_value[65536];
+bool pair_values_made;
+
+void make_pair_values() {
+  uint8_t value[256];
+  for (unsigned character = 0; character < 256; ++character)
+    value[character] = hex_digit_value(static_cast<unsigned char>(character));
+  for (unsigned high = 0; high < 256; ++high) {
+    for (unsigned low = 0; low < 256; ++low) {
+      const unsigned char pair[2] = {static_cast<unsigned char>(high),
+                                     static_cast<unsigned char>(low)};
+      uint16_t key;
+      memcpy(&key, pair, 2);
+      pair_value[key] = static_cast<uint8_t>(value[high] << 4 | value[low]);
+    }
+  }
+  pair_values_made = true;
+}
+
 // Pairs of hex digits, high nibble first; a last unpaired character is
 // ignored, so `length` characters give length / 2 bytes.
 void decode_hex(const char *text, size_t length, unsigned char *bytes) {
-  // The value of every byte, looked up rather than tested per character.
-  uint8_t value[256];
-  for (int character = 0; character < 256; ++character)
-    value[character] = hex_digit_value(static_cast<unsigned char>(character));
-  const unsigned char *digits = reinterpret_cast<const unsigned char *>(text);
-  for (size_t i = 0; i < length / 2; ++i)
-    bytes[i] = static_cast<unsigned char>(value[digits[2 * i]] << 4 | value[digits[2 * i + 1]]);
-}
-
-// The node's text content. An image is one long text node, read in place;
-// any other content is concatenated by libxml2 into `copy`.
-const char *text_content(xmlNode *node, XmlText *copy) {
-  if (!node)
-    return nullptr;
-  const xmlNode *only = node->children;
-  if (only && !only->next && only->content &&
-      (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
-    return reinterpret_cast<const char *>(only->content);
-  copy->reset(xmlNodeGetContent(node));
-  return reinterpret_cast<const char *>(copy->get());
+  if (!pair_values_made)
+    make_pair_values();
+  size_t size = length / 2;
+  size_t i = 0;
+  // Four at a time, then the rest.
+  for (uint16_t keys[4]; i + 4 <= size; i += 4) {
+    memcpy(keys, text + 2 * i, 8);
+    bytes[i] = pair_value[keys[0]];
+    bytes[i + 1] = pair_value[keys[1]];
+    bytes[i + 2] = pair_value[keys[2]];
+    bytes[i + 3] = pair_value[keys[3]];
+  }
+  for (uint16_t key; i < size; ++i) {
+    memcpy(&key, text + 2 * i, 2);
+    bytes[i] = pair_value[key];
+  }
 }
 
 void convert_image(xmlNode *node, const char *tag, int index) {
   XmlText copy;
-  const char *text = text_content(node, &copy);
+  // An image is one long text node, read in place.
+  const char *text = node_text(node, &copy);
   if (!text)
     return;
   char path[128];
@@ -144,7 +163,10 @@ void convert_image(xmlNode *node, const char *tag, int index) {
   decode_hex(text, length, image_bytes);
   if (!convert_through_file(path, size))
     return;
-  xmlNodeSetContent(node, reinterpret_cast<const xmlChar *>(base64_text));
+  // Base64 holds no '&': the text goes in as it is, where xmlNodeSetContent
+  // would scan all of it for references.
+  xmlNodeSetContent(node, nullptr);
+  xmlNodeAddContent(node, reinterpret_cast<const xmlChar *>(base64_text));
 }
 
 void convert_images(const ImageRow &row) {
@@ -156,19 +178,17 @@ void convert_images(const ImageRow &row) {
 }
 
 void move_remote_range() {
-  XPathResult any = xpath_eval(run.root, any_marker);
-  if (!nodeset_is_empty(any))
+  if (xpath_first(run.root, any_marker))
     return;
   char start_text[64] = {};
   char end_text[64] = {};
   xpath_get_text(run.root, old_start_leaf, start_text, sizeof start_text);
   xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
-  XPathResult containers = xpath_eval(run.root, range_container);
   xmlNode *range = new_element("start-end-addresses");
   // Without the new element the addresses would have nowhere to go: they stay.
   if (!range)
     return;
-  add_child(nodeset_first(containers), range);
+  add_child(xpath_first(run.root, range_container), range);
   add_text_child(range, "start-address", start_text);
   add_text_child(range, "end-address", end_text);
   // Without a container the new element belongs to nobody.
@@ -179,6 +199,9 @@ void move_remote_range() {
 }
 
 } // namespace
+
+const char *const step_remote_range_and_portal_images_reads[] = {
+    old_start_leaf, old_end_leaf, image_rows[0].expression, image_rows[1].expression, nullptr};
 
 const char *step_remote_range_and_portal_images(int reverse) {
   if (reverse)

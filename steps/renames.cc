@@ -4,6 +4,9 @@
 #include "toolkit/run_state.h"
 #include "toolkit/xpath.h"
 
+const char *const step_rename_netconf_reads[] = {nullptr};
+const char *const step_rename_restconf_reads[] = {nullptr};
+
 const char *step_rename_netconf(int reverse) {
   if (reverse)
     xpath_rename_all(run.root, "./netconf:orvalis-netconf", "netconf");

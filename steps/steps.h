@@ -15,8 +15,14 @@ struct StepRow {
 // what they derive or drop.
 enum StepWay { ONE_WAY, BOTH_WAYS };
 
+// Each handler's source also defines handler_reads: the paths whose
+// matches' text the handler reads, or compares in a test ("[p:c='text']"),
+// ended by a null pointer. Until the walk has run, white space is text
+// there (<rest><on>true</on>\n</rest> does not read "true"): the load keeps
+// it in the elements those paths end in and those their tests compare.
 #define STEP(from, to, handler, way)                                                               \
   const char *handler(int reverse);                                                                \
+  extern const char *const handler##_reads[];                                                      \
   inline constexpr StepRow handler##_row = {from, to};
 #include "steps/step_table.def"
 #undef STEP

@@ -8,43 +8,49 @@ namespace {
 
 const xmlChar *xml(const char *text) { return reinterpret_cast<const xmlChar *>(text); }
 
+const char filters_path[] = "./wifi:wlans/wifi:ssid/wifi:mac-filter";
+// Relative to a filter.
+const char action_path[] = "wifi:filtered-macs/wifi:action";
+
 // The filter's action is that of its first filtered-MAC entry, "block"
 // when no entry has one.
 void add_filter_action(xmlNode *filter) {
-  XPathResult actions = xpath_eval(filter, "wifi:filtered-macs/wifi:action");
-  if (nodeset_is_empty(actions)) {
+  xmlNode *action = xpath_first(filter, action_path);
+  if (!action) {
     xmlNewTextChild(filter, nullptr, xml("action"), xml("block"));
     return;
   }
-  XmlText value(xmlNodeGetContent(nodeset_first(actions)));
-  xmlNewTextChild(filter, nullptr, xml("action"), value.get());
+  XmlText copy;
+  xmlNewTextChild(filter, nullptr, xml("action"), xml(node_text(action, &copy)));
 }
 
-struct RadioExpressions {
-  const char *channel;
-  const char *radio;
-};
-
 // WLAN0 first, then WLAN1; the names are part of the schema, not inputs.
-const RadioExpressions radios[] = {
-    {"./if:interfaces/if:interface[if:name='WLAN0']/wifi:radio/wifi:channel",
-     "./if:interfaces/if:interface[if:name='WLAN0']/wifi:radio"},
-    {"./if:interfaces/if:interface[if:name='WLAN1']/wifi:radio/wifi:channel",
-     "./if:interfaces/if:interface[if:name='WLAN1']/wifi:radio"},
+constexpr const char *radios[] = {
+    "./if:interfaces/if:interface[if:name='WLAN0']/wifi:radio",
+    "./if:interfaces/if:interface[if:name='WLAN1']/wifi:radio",
 };
 
 } // namespace
+
+const char *const step_mac_filter_action_reads[] = {action_path, nullptr};
+const char *const step_auto_channel_reads[] = {radios[0], radios[1], nullptr};
 
 const char *step_mac_filter_action(int reverse) {
   if (reverse)
     return step_mac_filter_action_row.from_label;
 
-  XPathResult ssids = xpath_eval(run.root, "./wifi:wlans/wifi:ssid");
-  for (int i = nodeset_count(ssids) - 1; i >= 0; --i) {
-    XPathResult filters = xpath_eval(nodeset_item(ssids, i), "./wifi:mac-filter");
-    // No filter, or more than the schema allows: nothing to derive from.
-    if (nodeset_count(filters) == 1)
-      add_filter_action(nodeset_first(filters));
+  // Every SSID's filters at once, in document order: those of one SSID are
+  // neighbours.
+  XPathResult filters = xpath_eval(run.root, filters_path);
+  int count = nodeset_count(filters);
+  for (int i = count - 1; i >= 0; --i) {
+    xmlNode *filter = nodeset_item(filters, i);
+    // An SSID with no filter, or more than the schema allows: nothing to
+    // derive from.
+    bool alone = (i == 0 || nodeset_item(filters, i - 1)->parent != filter->parent) &&
+                 (i + 1 == count || nodeset_item(filters, i + 1)->parent != filter->parent);
+    if (alone)
+      add_filter_action(filter);
   }
   return step_mac_filter_action_row.to_label;
 }
@@ -53,11 +59,16 @@ const char *step_auto_channel(int reverse) {
   if (reverse)
     return step_auto_channel_row.from_label;
 
-  // Only the presence of a channel counts, not its text.
-  for (const RadioExpressions &radio : radios) {
-    XPathResult channels = xpath_eval(run.root, radio.channel);
-    const char *value = nodeset_is_empty(channels) ? "true" : "false";
-    xpath_add_text_child(run.root, radio.radio, "autoChannel-enable", value);
+  // Off when any radio of the name has a channel, whatever its text; the
+  // leaf goes to the first.
+  for (const char *expression : radios) {
+    XPathResult found = xpath_eval(run.root, expression);
+    const char *value = "true";
+    for (int i = 0; i < nodeset_count(found); ++i) {
+      if (xpath_first(nodeset_item(found, i), "./wifi:channel"))
+        value = "false";
+    }
+    add_text_child(nodeset_first(found), "autoChannel-enable", value);
   }
   return step_auto_channel_row.to_label;
 }

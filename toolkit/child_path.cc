@@ -12,6 +12,12 @@ constexpr size_t max_name = 64;
 struct Name {
   const xmlChar *uri;
   char local[max_name];
+  // A node's name and namespace last found equal to these. Names come
+  // from the document's dictionary and the namespaces of siblings are
+  // mostly one declaration, so most nodes compare by pointer; neither is
+  // freed during a walk.
+  const xmlChar *equal_local;
+  const xmlNs *equal_ns;
 };
 
 struct Step {
@@ -54,6 +60,8 @@ bool parse_qname(const char **cursor, xmlXPathContext *context, Name *name) {
   if (!parse_ncname(cursor, name->local))
     return false;
   name->uri = xmlXPathNsLookup(context, reinterpret_cast<const xmlChar *>(prefix));
+  name->equal_local = nullptr;
+  name->equal_ns = nullptr;
   return name->uri != nullptr;
 }
 
@@ -99,10 +107,22 @@ int parse_path(const char *expression, xmlXPathContext *context, Step *steps) {
 
 // The short local name first: the namespace URIs are long and shared by
 // most siblings, so comparing them first costs the most and decides least.
-bool matches(const xmlNode *node, const Name &name) {
-  return node->type == XML_ELEMENT_NODE &&
-         xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local)) && node->ns &&
-         xmlStrEqual(node->ns->href, name.uri);
+[[gnu::always_inline]] inline bool matches(const xmlNode *node, Name &name) {
+  if (node->type != XML_ELEMENT_NODE || !node->ns)
+    return false;
+  if (node->name != name.equal_local) {
+    // Siblings of other names mostly differ in their first letter.
+    if (node->name[0] != name.local[0] ||
+        !xmlStrEqual(node->name, reinterpret_cast<const xmlChar *>(name.local)))
+      return false;
+    name.equal_local = node->name;
+  }
+  if (node->ns != name.equal_ns) {
+    if (!xmlStrEqual(node->ns->href, name.uri))
+      return false;
+    name.equal_ns = node->ns;
+  }
+  return true;
 }
 
 enum class Test { fails, passes, undecided };
@@ -110,7 +130,11 @@ enum class Test { fails, passes, undecided };
 // libxml2 compares the string value of each tested child with the literal;
 // for a child that is empty or holds one text that value is plain. Any
 // other content (elements, entity references) is left to libxml2.
-Test run_test(const xmlNode *element, const Step &step) {
+Test run_test(const xmlNode *element, Step &step) {
+  // The element matched a name of this namespace: a child in the element's
+  // own namespace declaration matches it too.
+  if (step.tested.uri == step.element.uri)
+    step.tested.equal_ns = element->ns;
   for (const xmlNode *child = element->children; child; child = child->next) {
     if (!matches(child, step.tested))
       continue;
@@ -128,50 +152,127 @@ Test run_test(const xmlNode *element, const Step &step) {
   return Test::fails;
 }
 
-// Children of the nodes of `from`, in order, that pass the step. Children
-// of distinct nodes of one depth are disjoint and keep document order.
-bool take_step(const xmlNodeSet *from, const Step &step, xmlNodeSet *to) {
-  for (int i = 0; i < from->nodeNr; ++i) {
-    for (xmlNode *child = from->nodeTab[i]->children; child; child = child->next) {
-      if (!matches(child, step.element))
+// A walk in document order: depth first along the steps, each node's
+// children in order. Matches go to `set`, or only the first to `first`.
+struct Walk {
+  Step *steps;
+  int count;
+  xmlNodeSet *set;
+  xmlNode *first;
+};
+
+// The last path parsed, kept: a step that asks it of each of thousands of
+// nodes parses it once. Known by its text's address and context and checked
+// against a copy of the text; forget_child_paths drops it with the context.
+struct Parsed {
+  const char *expression;
+  const xmlXPathContext *context;
+  char text[128];
+  Step steps[max_steps];
+  int count;
+};
+
+Parsed parsed;
+
+enum class Outcome { go_on, stop, decline };
+
+Outcome visit(Walk &walk, const xmlNode *parent, int depth) {
+  Step &step = walk.steps[depth];
+  // Likewise the children of a parent that matched this namespace.
+  if (depth > 0 && step.element.uri == walk.steps[depth - 1].element.uri)
+    step.element.equal_ns = parent->ns;
+  for (xmlNode *child = parent->children; child; child = child->next) {
+    if (!matches(child, step.element))
+      continue;
+    if (step.has_test) {
+      Test outcome = run_test(child, step);
+      if (outcome == Test::undecided)
+        return Outcome::decline;
+      if (outcome == Test::fails)
         continue;
-      if (step.has_test) {
-        Test outcome = run_test(child, step);
-        if (outcome == Test::undecided)
-          return false;
-        if (outcome == Test::fails)
-          continue;
-      }
-      if (xmlXPathNodeSetAddUnique(to, child) < 0)
-        return false;
+    }
+    Outcome next = Outcome::go_on;
+    if (depth + 1 < walk.count) {
+      next = visit(walk, child, depth + 1);
+    } else if (!walk.set) {
+      walk.first = child;
+      next = Outcome::stop;
+    } else if (xmlXPathNodeSetAddUnique(walk.set, child) < 0) {
+      next = Outcome::decline;
+    }
+    if (next != Outcome::go_on)
+      return next;
+  }
+  return Outcome::go_on;
+}
+
+// False when the walk cannot give libxml2's answer (see child_path.h).
+bool walk_path(xmlNode *node, const char *expression, xmlXPathContext *context, Walk &walk) {
+  // libxml2 evaluates nothing on a node of another document or of none.
+  if (!node || !expression || !context || node->type != XML_ELEMENT_NODE ||
+      node->doc != context->doc)
+    return false;
+  if (expression != parsed.expression || context != parsed.context ||
+      strcmp(expression, parsed.text) != 0) {
+    parsed.expression = nullptr;
+    parsed.count = parse_path(expression, context, parsed.steps);
+    size_t length = strlen(expression);
+    if (parsed.count > 0 && length < sizeof parsed.text) {
+      memcpy(parsed.text, expression, length + 1);
+      parsed.expression = expression;
+      parsed.context = context;
     }
   }
-  return true;
+  if (parsed.count == 0)
+    return false;
+  // What was found equal in an earlier walk may have been freed since.
+  for (int i = 0; i < parsed.count; ++i) {
+    Step &step = parsed.steps[i];
+    step.element.equal_local = step.tested.equal_local = nullptr;
+    step.element.equal_ns = step.tested.equal_ns = nullptr;
+  }
+  walk.steps = parsed.steps;
+  walk.count = parsed.count;
+  return visit(walk, node, 0) != Outcome::decline;
 }
 
 } // namespace
 
 xmlXPathObject *eval_child_path(xmlNode *node, const char *expression, xmlXPathContext *context) {
-  // libxml2 evaluates nothing on a node of another document or of none.
-  if (!node || !expression || !context || node->type != XML_ELEMENT_NODE ||
-      node->doc != context->doc)
+  Walk walk;
+  walk.set = xmlXPathNodeSetCreate(nullptr);
+  if (!walk.set)
     return nullptr;
+  if (!walk_path(node, expression, context, walk)) {
+    xmlXPathFreeNodeSet(walk.set);
+    return nullptr;
+  }
+  return xmlXPathWrapNodeSet(walk.set);
+}
+
+bool first_child_path(xmlNode *node, const char *expression, xmlXPathContext *context,
+                      xmlNode **first) {
+  Walk walk;
+  walk.set = nullptr;
+  walk.first = nullptr;
+  if (!walk_path(node, expression, context, walk))
+    return false;
+  *first = walk.first;
+  return true;
+}
+
+bool child_path_read_names(const char *expression, xmlXPathContext *context,
+                           void (*note)(const xmlChar *uri, const char *local, void *data),
+                           void *data) {
   Step steps[max_steps];
   int count = parse_path(expression, context, steps);
-  if (count == 0)
-    return nullptr;
-  xmlNodeSet *current = xmlXPathNodeSetCreate(node);
-  for (int i = 0; i < count && current; ++i) {
-    xmlNodeSet *next = xmlXPathNodeSetCreate(nullptr);
-    bool walked = next && take_step(current, steps[i], next);
-    xmlXPathFreeNodeSet(current);
-    current = next;
-    if (!walked) {
-      xmlXPathFreeNodeSet(current);
-      return nullptr;
-    }
+  for (int i = 0; i < count; ++i) {
+    if (steps[i].has_test)
+      note(steps[i].tested.uri, steps[i].tested.local, data);
   }
-  if (!current)
-    return nullptr;
-  return xmlXPathWrapNodeSet(current);
+  if (count > 0)
+    note(steps[count - 1].element.uri, steps[count - 1].element.local, data);
+  return count > 0;
 }
+
+void forget_child_paths() { parsed.expression = nullptr; }

@@ -19,6 +19,17 @@ bool is_detachable(const xmlNode *node) {
 
 } // namespace
 
+const char *node_text(xmlNode *node, XmlText *copy) {
+  if (!node)
+    return nullptr;
+  const xmlNode *only = node->children;
+  if (only && !only->next && only->content &&
+      (only->type == XML_TEXT_NODE || only->type == XML_CDATA_SECTION_NODE))
+    return reinterpret_cast<const char *>(only->content);
+  copy->reset(xmlNodeGetContent(node));
+  return reinterpret_cast<const char *>(copy->get());
+}
+
 int nodeset_count(const xmlXPathObject *result) {
   if (!result || !result->nodesetval)
     return 0;
@@ -45,6 +56,16 @@ XPathResult xpath_eval(xmlNode *node, const char *expression) {
   if (xmlXPathObject *walked = eval_child_path(node, expression, run.xpath_context))
     return XPathResult(walked);
   return XPathResult(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
+}
+
+xmlNode *xpath_first(xmlNode *node, const char *expression) {
+  xmlNode *first = nullptr;
+  if (first_child_path(node, expression, run.xpath_context, &first))
+    return first;
+  XPathResult result(xmlXPathNodeEval(node, xml(expression), run.xpath_context));
+  first = nodeset_first(result);
+  // A namespace node is a copy the result owns.
+  return first && first->type != XML_NAMESPACE_DECL ? first : nullptr;
 }
 
 int xpath_remove_all(xmlNode *node, const char *expression) {
@@ -81,21 +102,19 @@ int xpath_rename_all(xmlNode *node, const char *expression, const char *name) {
 }
 
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size) {
-  XPathResult result = xpath_eval(node, expression);
-  xmlNode *first = nodeset_first(result);
-  XmlText content(first ? xmlNodeGetContent(first) : nullptr);
+  XmlText copy;
+  const char *content = node_text(xpath_first(node, expression), &copy);
   if (!buffer || size == 0)
     return;
   // Zeros first: callers compare against literals, and no earlier text stays.
   memset(buffer, 0, size);
   if (content)
-    strncpy(buffer, reinterpret_cast<const char *>(content.get()), size - 1);
+    strncpy(buffer, content, size - 1);
 }
 
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
                           const char *content) {
-  XPathResult result = xpath_eval(node, expression);
-  add_text_child(nodeset_first(result), name, content);
+  add_text_child(xpath_first(node, expression), name, content);
 }
 
 void add_text_child(xmlNode *parent, const char *name, const char *content) {

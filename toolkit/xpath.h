@@ -23,6 +23,11 @@ struct XmlTextFree {
 // Text libxml2 allocated for the caller, as xmlNodeGetContent returns it.
 using XmlText = std::unique_ptr<xmlChar, XmlTextFree>;
 
+// The node's text, as xmlNodeGetContent gives it: a lone text child's is
+// read in place, anything else is concatenated by libxml2 into `copy`. Null
+// for no node.
+const char *node_text(xmlNode *node, XmlText *copy);
+
 int nodeset_count(const xmlXPathObject *result);
 xmlNode *nodeset_first(const xmlXPathObject *result);
 xmlNode *nodeset_item(const xmlXPathObject *result, int index);
@@ -38,17 +43,22 @@ inline bool nodeset_is_empty(const XPathResult &result) { return nodeset_is_empt
 // Evaluates `expression` with `node` as context node and the run's context.
 XPathResult xpath_eval(xmlNode *node, const char *expression);
 
+// The first node of what xpath_eval gives, a node of the tree; null when
+// that is null, empty or starts with a namespace node. A child path stops
+// at it.
+xmlNode *xpath_first(xmlNode *node, const char *expression);
+
 // 1 when the expression cannot be evaluated, else 0. Matches are handled
 // from the last to the first.
 int xpath_remove_all(xmlNode *node, const char *expression);
 int xpath_rename_all(xmlNode *node, const char *expression, const char *name);
 
-// The first match's text, cut to size - 1 bytes, the rest of the buffer
+// The text of xpath_first's node, cut to size - 1 bytes, the rest of the buffer
 // zeros; all zeros when nothing matches or its text cannot be had. Nothing
 // of the buffer's earlier contents is left.
 void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t size);
 
-// Appends <name>content</name> to the first match; the child takes its
+// Appends <name>content</name> to xpath_first's node; the child takes its
 // parent's namespace.
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
                           const char *content);
