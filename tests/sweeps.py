@@ -1,44 +1,32 @@
 #!/usr/bin/env python3
-# Case folders' runs stopped at each point a power cut or a full memory can
-# stop them, in the sandbox of `run_case.py CONFIG --exec sweeps sweeps.py
-# CONFIG`: killed with the process group at each command the companion runs
-# (a shim on its PATH counts them) and at each write, fsync and rename of the
-# tool (kill:N of faults.cc), then run again; or with the tool's Nth
-# allocation failing (alloc:N; not over AddressSanitizer's allocator, which a
-# preloaded one would hide). A kill leaves each file the case's run writes as
-# it was or as that run leaves it, whole, and the run again leaves what the
-# case's run leaves: no temporary file, the document migrated once. Out of
-# memory, a run leaves that with status 0 or everything as it was with 3.
+# The tool's saves stopped at each point a kill or a full memory can stop
+# them, in the sandbox of `run_case.py CONFIG --exec sweeps sweeps.py CONFIG`:
+# killed with the process group at each write, fsync and rename (kill:N of
+# faults.cc), then run again; or with the Nth allocation failing (alloc:N; not
+# over AddressSanitizer's allocator, which a preloaded one would hide). A kill
+# leaves each file the case's run writes as it was or as that run leaves it,
+# whole, and the run again leaves what the case's run leaves: no temporary
+# file, the document migrated once. Out of memory, a run leaves that with
+# status 0 or everything as it was with 3. The companion's runs cut short are
+# crash_states.py's: its in-order model holds every state a kill leaves.
 # Pairs of the companion's first migration run at once leave what one run
 # leaves, both with status 0.
 import fnmatch, gzip, itertools, json, os, random, re, shutil, subprocess, sys, time
 
-from run_case import Case, companion, materialize, programs, read, snapshot
+from run_case import Case, companion, materialize, read, snapshot
 
 config = json.load(open(sys.argv[1]))
 tool = (config['emulator'] + ['-0', 'cfgmigrate'] if config['emulator'] else []) + [config['tool']]
-env = {'PATH': os.environ['PATH'], 'COUNT': os.path.abspath('../count'), 'REAL': os.path.abspath('../bin')} | {
-    k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
+env = {'PATH': os.environ['PATH']} | {k: v for k, v in os.environ.items() if k.endswith('SAN_OPTIONS')}
 env |= {'QEMU_SET_ENV': 'LD_PRELOAD=' + config['faults']} if config['emulator'] else {'TOOL_PRELOAD': config['faults']}
 apply = companion(config, '..', tool, env)
 alone = env if config['emulator'] else env | {'LD_PRELOAD': config['faults']}
-# Commands of a pipeline run at once: each takes its number under a lock.
-programs('..', {'shim': b'#!/bin/sh\n{ /usr/bin/flock 9; read n <"$COUNT"; n=$((n + 1)); echo $n >"$COUNT"; } 9<"$COUNT"\n'
-                 b'[ $n != "${KILL_AT-}" ] || kill -KILL 0\nexec "$REAL/${0##*/}" "$@"\n'})
-os.makedirs('../shims')
-for name in os.listdir('../bin'):
-    os.symlink(os.path.abspath('../shim'), os.path.join('../shims', name))
-apply[2] = 'PATH=' + os.path.abspath('../shims')
 
-kills = [('CFGMIGRATE_FAULT', 'kill:%d')]
-sweeps = [(name, apply, env, [('KILL_AT', '%d')] + kills) for name in
-          ('apply-first-migration', 'apply-downgrade-one-way', 'apply-upgrade-after-downgrade', 'apply-unrecorded',
-           'apply-newer-record', 'apply-backup')]
 # The tool's own save over its input, and over files of a name with a colon or a %XX escape, or of a
 # compressed document (a variant's name has its folder's).
-sweeps += [(name, tool, alone, kills) for name in ('save-output-is-input', 'save-colon/variants/time-stamp',
-                                                   'save-percent-names/variants/escape-existing', 'save-compressed-replaced')]
-sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', tool, alone, [('CFGMIGRATE_FAULT', 'alloc:%d')])]
+sweeps = [(name, 'kill:%d') for name in ('save-output-is-input', 'save-colon/variants/time-stamp',
+                                         'save-percent-names/variants/escape-existing', 'save-compressed-replaced')]
+sweeps += [] if config['sanitized'] == 'ON' else [('example-full-road', 'alloc:%d')]
 tried, wrong = 0, []
 documents = lambda files: {path: data for path, data in files.items() if not path.startswith('tmp/')}
 # The working folder, and the images in /tmp, its tmp/: nothing else there is the run's (a tree cloned
@@ -55,37 +43,35 @@ def reset(files):
 
 
 cases = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'cases')
-for name, command, run_env, faults in sweeps:
+for name, fault in sweeps:
     folder = os.path.join(cases, name)
     case = Case(config, folder.partition('/variants/')[0], '..', '/variants/' in name and folder)
     before, after = case.states()
-    line = command + case.command()[1]
-    for variable, fault in faults:
-        # Under an emulator, where a run takes five times as long, every fifth allocation.
-        for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
-            reset(before)
-            materialize({'count': b'0\n'}, '..')
-            first = subprocess.run(line, env=run_env | {variable: fault % n}, start_new_session=True, capture_output=True)
-            left = state()
-            if first.returncode == -9:
-                torn = [path for path in after if left.get(path) not in (before.get(path), after[path])]
-                again = subprocess.run(line, env=run_env, capture_output=True)
-                if torn or again.returncode or state() != after:
-                    wrong.append(f'{name} {variable}={fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
-            # Images already written to /tmp stay there.
-            elif (first.returncode, documents(left)) not in ((0, documents(after)), (3, documents(before))):
-                wrong.append(f'{name} {variable}={fault % n}: status {first.returncode}, {first.stderr}')
-            tried += 1
-            # A run the fault did not stop: no more points.
-            if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
-                break
+    line = tool + case.command()[1]
+    # Under an emulator, where a run takes five times as long, every fifth allocation.
+    for n in itertools.count(1, 5 if config['emulator'] and 'alloc' in fault else 1):
+        reset(before)
+        first = subprocess.run(line, env=alone | {'CFGMIGRATE_FAULT': fault % n}, start_new_session=True, capture_output=True)
+        left = state()
+        if first.returncode == -9:
+            torn = [path for path in after if left.get(path) not in (before.get(path), after[path])]
+            again = subprocess.run(line, env=alone, capture_output=True)
+            if torn or again.returncode or state() != after:
+                wrong.append(f'{name} {fault % n}: torn {torn}, then status {again.returncode}, {again.stderr}')
+        # Images already written to /tmp stay there.
+        elif (first.returncode, documents(left)) not in ((0, documents(after)), (3, documents(before))):
+            wrong.append(f'{name} {fault % n}: status {first.returncode}, {first.stderr}')
+        tried += 1
+        # A run the fault did not stop: no more points.
+        if first.returncode != -9 and int((re.search(rb'allocations: (\d+)', first.stderr) or [0, 0])[1]) < n:
+            break
 
 # Pairs of runs of the first migration at once, the second started at a random point of the
 # first's time: one migrates, the other finds nothing to do. Counted: a document migrated twice, a
 # record of no version, a kept original overwritten.
 case = Case(config, os.path.join(cases, 'apply-first-migration'), '..')
 before, after = case.states()
-line = apply[:2] + ['PATH=' + os.path.abspath('../bin')] + apply[3:] + case.command()[1]
+line = apply + case.command()[1]
 start = time.monotonic()
 subprocess.run(line, env=env, capture_output=True)
 span, counts, crowded = time.monotonic() - start, [0, 0, 0], []
