@@ -143,7 +143,8 @@ ssize_t write(int fd, const void *bytes, size_t size) {
     return taken ? REAL(write)(fd, bytes, taken) : fail(ENOSPC);
   }
   const char *path = strncmp(fault(), "image-swapped:", 14) ? "" : named(fd);
-  if (fnmatch(CFGMIGRATE_IMAGE_GLOB, path, 0) == 0 && (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
+  if (fnmatch(CFGMIGRATE_IMAGE_GLOB, path, 0) == 0 &&
+      (unlink(path) != 0 || symlink(fault() + 14, path) != 0))
     return fail(EIO);
   return strcmp(fault(), "write-full") ? REAL(write)(fd, bytes, size) : fail(ENOSPC);
 }
