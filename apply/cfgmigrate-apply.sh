@@ -182,24 +182,21 @@ row_between() {
 # crossed, up to $2; downwards, newest first, each whose from-version lies
 # below the last one, down to $2.
 rows() {
-  local from=$1 to=$2 last=$1 reversed= way
+  local from=$1 to=$2 last=$1 list= way
+  # Downwards, newest first.
   set -- $ROWS
-  if older "$from" "$to"; then
-    while [ $# -ge 3 ]; do
-      [ "$3" = ONE_WAY ] && way=' (one-way)' || way=
-      older "$last" "$2" && ! older "$to" "$2" && last=$2 && plan "  up $1 -> $2$way"
-      shift 3
-    done
-    return 0
-  fi
-  while [ $# -ge 3 ]; do
-    reversed="$1 $2 $3 $reversed"
+  older "$from" "$to" && list=$ROWS || while [ $# -ge 3 ]; do
+    list="$1 $2 $3 $list"
     shift 3
   done
-  set -- $reversed
+  set -- $list
   while [ $# -ge 3 ]; do
     [ "$3" = ONE_WAY ] && way=' (one-way)' || way=
-    older "$1" "$last" && ! older "$1" "$to" && last=$1 && plan "  down $1 -> $2$way"
+    if older "$from" "$to"; then
+      older "$last" "$2" && ! older "$to" "$2" && last=$2 && plan "  up $1 -> $2$way"
+    else
+      older "$1" "$last" && ! older "$1" "$to" && last=$1 && plan "  down $1 -> $2$way"
+    fi
     shift 3
   done
   return 0
