@@ -168,7 +168,8 @@ void convert_image(xmlNode *node, const char *tag, int index) {
   if (!convert_through_file(path, size))
     return;
   // Base64 holds no '&': the text goes in as it is, where xmlNodeSetContent
-  // would scan all of it for references.
+  // would scan all of it for references. Nor is it ever blank, and empty
+  // text adds no node: nothing for the save to strip (note_added_text).
   xmlNodeSetContent(node, nullptr);
   xmlNodeAddContent(node, reinterpret_cast<const xmlChar *>(base64_text));
 }
@@ -219,11 +220,13 @@ void move_remote_range() {
     return;
   add_child(containers ? nodeset_first(containers) : xpath_first(run.root, range_container),
             range);
-  add_text_child(range, "start-address", start_text);
-  add_text_child(range, "end-address", end_text);
   // Without a container the new element belongs to nobody.
-  if (!range->parent)
+  if (!range->parent) {
     xmlFreeNode(range);
+  } else {
+    add_text_child(range, "start-address", start_text);
+    add_text_child(range, "end-address", end_text);
+  }
   if (!containers) {
     xpath_remove_all(run.root, old_start_leaf);
     xpath_remove_all(run.root, old_end_leaf);
