@@ -218,8 +218,7 @@ void move_remote_range() {
   // Without the new element the addresses would have nowhere to go: they stay.
   if (!range)
     return;
-  add_child(containers ? nodeset_first(containers) : xpath_first(run.root, range_container),
-            range);
+  add_child(containers ? nodeset_first(containers) : xpath_first(run.root, range_container), range);
   // Without a container the new element belongs to nobody.
   if (!range->parent) {
     xmlFreeNode(range);
