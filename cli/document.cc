@@ -49,7 +49,9 @@ constexpr int parse_options = XML_PARSE_COMPACT;
 //   under elements, the walk does the same with the blank nodes or
 //   without them.
 // - What stays, and what a step adds, strip_blank_nodes removes after the
-//   walk.
+//   walk. Where the parse kept no text that may be blank, nor a step added
+//   any (run.may_hold_blank_text), there is none to remove, and the save
+//   does not walk the tree for it.
 struct ReadName {
   const xmlChar *local;
   const xmlChar *uri;
@@ -71,6 +73,8 @@ struct BlankDrop {
   Seen seen[16];
   // Which elements the steps read is not known: nothing is dropped.
   bool keep_all;
+  // The parser's own handler of CDATA sections.
+  cdataBlockSAXFunc cdata_block;
   int name_count;
   ReadName names[32];
   // A bit for each name's pointer (may_be_read): most elements are told
@@ -251,8 +255,12 @@ bool is_parent_read(const xmlNode *parent) {
 }
 
 [[gnu::noinline]] void on_piece(void *context, const xmlChar *text, int length, bool blank) {
-  if (!took_blank(static_cast<xmlParserCtxt *>(context), text, length, blank))
-    xmlSAX2Characters(context, text, length);
+  if (took_blank(static_cast<xmlParserCtxt *>(context), text, length, blank))
+    return;
+  // Kept white space, or an empty piece, may be or begin a blank text.
+  if (blank || length <= 0)
+    run.may_hold_blank_text = true;
+  xmlSAX2Characters(context, text, length);
 }
 
 // The commonest piece by far, white space that took_blank would drop, told
@@ -272,13 +280,21 @@ bool is_parent_read(const xmlNode *parent) {
 }
 
 // Most pieces are words: one look at their first byte passes them on
-// (white space is all at or below the blank).
+// (white space is all at or below the blank); an empty one is noted as
+// text that may be blank (on_piece).
 void on_characters(void *context, const xmlChar *text, int length) {
   if (length > 0 && text[0] <= ' ')
     return on_blank_start(context, text, length);
-  if (drop.maybe_blank)
+  if (drop.maybe_blank || length <= 0)
     return on_piece(context, text, length, false);
   return xmlSAX2Characters(context, text, length);
+}
+
+// A CDATA section is kept as it is; one of white space alone is blank text.
+void on_cdata(void *context, const xmlChar *text, int length) {
+  if (is_blank(text, length))
+    run.may_hold_blank_text = true;
+  drop.cdata_block(context, text, length);
 }
 
 } // namespace
@@ -379,6 +395,9 @@ void load_document() {
   parser->sax->ignorableWhitespace = on_characters;
   drop = BlankDrop{};
   drop.parser = parser;
+  drop.cdata_block = parser->sax->cdataBlock;
+  if (drop.cdata_block)
+    parser->sax->cdataBlock = on_cdata;
   if (!note_read_elements(note_read_element, parser->dict))
     drop.keep_all = true;
   // From 2.13.1 xmlReadFile alone takes "-" for standard input. The
@@ -397,7 +416,8 @@ void load_document() {
 bool save_document() {
   if (run.out_of_memory)
     return false;
-  strip_blank_nodes(run.root);
+  if (run.may_hold_blank_text)
+    strip_blank_nodes(run.root);
   // A temporary file that did not take the whole document is reported; the
   // save's other failures are not, and the status stays the same.
   int written = save_document_safely(run.output_path, run.document);

@@ -155,7 +155,8 @@ EOF
 $(target_rows $lib)
 
 Millions of instructions by phase (each function's inclusive cost): the parse, the strip of
-blank text, the steps' walk, the save, the free, and the rest (start, command line, exit).
+blank text (0 where the parse kept and the steps added none), the steps' walk, the save, the
+free, and the rest (start, command line, exit).
 
 | run | parse | strip | steps | save | free | rest | total |
 |---|---:|---:|---:|---:|---:|---:|---:|

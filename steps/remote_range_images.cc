@@ -22,6 +22,10 @@ const char any_marker[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs
 const char old_start_leaf[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs:start-address";
 const char old_end_leaf[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses/fwbs:end-address";
 const char range_container[] = "./fwbs:firewall/fwbs:allowed-remote-ip-addresses";
+// The same leaves, relative to a container.
+const char any_leaf[] = "./fwbs:any";
+const char start_leaf[] = "./fwbs:start-address";
+const char end_leaf[] = "./fwbs:end-address";
 
 struct ImageRow {
   const char *expression;
@@ -164,7 +168,8 @@ void convert_image(xmlNode *node, const char *tag, int index) {
   if (!convert_through_file(path, size))
     return;
   // Base64 holds no '&': the text goes in as it is, where xmlNodeSetContent
-  // would scan all of it for references.
+  // would scan all of it for references. Nor is it ever blank, and empty
+  // text adds no node: nothing for the save to strip (note_added_text).
   xmlNodeSetContent(node, nullptr);
   xmlNodeAddContent(node, reinterpret_cast<const xmlChar *>(base64_text));
 }
@@ -177,25 +182,59 @@ void convert_images(const ImageRow &row) {
     convert_image(nodeset_item(images, k), row.tag, k);
 }
 
+// The first container holding `leaf`. Containers are in document order and
+// hold none of their own, so its first `leaf` is the first the leaf's
+// whole path selects.
+xmlNode *container_with(const XPathResult &containers, const char *leaf) {
+  for (int i = 0; i < nodeset_count(containers); ++i) {
+    if (xpath_first(nodeset_item(containers, i), leaf))
+      return nodeset_item(containers, i);
+  }
+  return nullptr;
+}
+
+// The containers are found in one walk of the firewall's children, which
+// hold thousands of rules, and the leaves looked up inside them. Where the
+// containers cannot be found, each leaf's whole path is asked, and logs its
+// own error.
 void move_remote_range() {
-  if (xpath_first(run.root, any_marker))
+  XPathResult containers = xpath_eval(run.root, range_container);
+  if (containers ? container_with(containers, any_leaf) != nullptr
+                 : xpath_first(run.root, any_marker) != nullptr)
     return;
   char start_text[64] = {};
   char end_text[64] = {};
-  xpath_get_text(run.root, old_start_leaf, start_text, sizeof start_text);
-  xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
+  if (!containers) {
+    xpath_get_text(run.root, old_start_leaf, start_text, sizeof start_text);
+    xpath_get_text(run.root, old_end_leaf, end_text, sizeof end_text);
+  } else {
+    // Without a container holding the leaf its text stays all zeros.
+    if (xmlNode *container = container_with(containers, start_leaf))
+      xpath_get_text(container, start_leaf, start_text, sizeof start_text);
+    if (xmlNode *container = container_with(containers, end_leaf))
+      xpath_get_text(container, end_leaf, end_text, sizeof end_text);
+  }
   xmlNode *range = new_element("start-end-addresses");
   // Without the new element the addresses would have nowhere to go: they stay.
   if (!range)
     return;
-  add_child(xpath_first(run.root, range_container), range);
-  add_text_child(range, "start-address", start_text);
-  add_text_child(range, "end-address", end_text);
+  add_child(containers ? nodeset_first(containers) : xpath_first(run.root, range_container), range);
   // Without a container the new element belongs to nobody.
-  if (!range->parent)
+  if (!range->parent) {
     xmlFreeNode(range);
-  xpath_remove_all(run.root, old_start_leaf);
-  xpath_remove_all(run.root, old_end_leaf);
+  } else {
+    add_text_child(range, "start-address", start_text);
+    add_text_child(range, "end-address", end_text);
+  }
+  if (!containers) {
+    xpath_remove_all(run.root, old_start_leaf);
+    xpath_remove_all(run.root, old_end_leaf);
+    return;
+  }
+  for (int i = 0; i < nodeset_count(containers); ++i) {
+    xpath_remove_all(nodeset_item(containers, i), start_leaf);
+    xpath_remove_all(nodeset_item(containers, i), end_leaf);
+  }
 }
 
 } // namespace

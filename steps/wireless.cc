@@ -21,7 +21,9 @@ void add_filter_action(xmlNode *filter) {
     return;
   }
   XmlText copy;
-  xmlNewTextChild(filter, nullptr, xml("action"), xml(node_text(action, &copy)));
+  const char *text = node_text(action, &copy);
+  note_added_text(text);
+  xmlNewTextChild(filter, nullptr, xml("action"), xml(text));
 }
 
 // WLAN0 first, then WLAN1; the names are part of the schema, not inputs.
@@ -33,7 +35,8 @@ constexpr const char *radios[] = {
 } // namespace
 
 const char *const step_mac_filter_action_reads[] = {action_path, nullptr};
-const char *const step_auto_channel_reads[] = {radios[0], radios[1], nullptr};
+// The radios' tests read each interface's name; no radio's own text is read.
+const char *const step_auto_channel_reads[] = {"./if:interfaces/if:interface/if:name", nullptr};
 
 const char *step_mac_filter_action(int reverse) {
   if (reverse)

@@ -21,6 +21,10 @@ struct RunState {
   // An allocation failed: the tree, or a file being written, may lack
   // anything, so nothing is saved (toolkit/memory.h).
   bool out_of_memory;
+  // Text that is empty or white space alone may be in the tree: kept by the
+  // parse, or added (note_added_text). Without it the save has no blank
+  // text to strip.
+  bool may_hold_blank_text;
 };
 
 // Zero-initialised at start; there is exactly one per process.

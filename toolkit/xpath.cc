@@ -120,7 +120,14 @@ void xpath_add_text_child(xmlNode *node, const char *expression, const char *nam
 void add_text_child(xmlNode *parent, const char *name, const char *content) {
   if (!parent || !content)
     return;
+  note_added_text(content);
   xmlNewTextChild(parent, nullptr, xml(name), xml(content));
+}
+
+// Text whose first byte is no white space is not blank.
+void note_added_text(const char *content) {
+  if (!content || static_cast<unsigned char>(content[0]) <= ' ')
+    run.may_hold_blank_text = true;
 }
 
 void add_child(xmlNode *parent, xmlNode *child) {

@@ -63,6 +63,9 @@ void xpath_get_text(xmlNode *node, const char *expression, char *buffer, size_t 
 void xpath_add_text_child(xmlNode *node, const char *expression, const char *name,
                           const char *content);
 void add_text_child(xmlNode *parent, const char *name, const char *content);
+// Called for text a step adds to the tree other than by add_text_child:
+// text that may be blank is stripped before the save.
+void note_added_text(const char *content);
 
 void add_child(xmlNode *parent, xmlNode *child);
 void add_sibling(xmlNode *node, xmlNode *sibling);
